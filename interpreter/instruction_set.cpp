@@ -1,0 +1,87 @@
+#include "interpreter/instruction_set.h"
+
+#include <cpuid.h>
+
+#include <cstring>
+
+void cpuid_hardware(uint32_t leaf, uint32_t regs[4]) {
+    unsigned a, b, c, d;
+    __cpuid_count(leaf, 0, a, b, c, d);
+    regs[0] = a;
+    regs[1] = b;
+    regs[2] = c;
+    regs[3] = d;
+}
+
+namespace {
+std::string text_of(const uint32_t* words, int count) {
+    char bytes[64] = {};
+    std::memcpy(bytes, words, static_cast<size_t>(count) * 4);
+    return std::string(bytes, strnlen(bytes, static_cast<size_t>(count) * 4));
+}
+}  // namespace
+
+InstructionSet InstructionSet::build(CpuidFunction cpuid) {
+    InstructionSet set;
+    uint32_t regs[4];
+    cpuid(0, regs);
+    set.highestBasicLeaf = static_cast<int32_t>(regs[0]);
+    for (int32_t leaf = 0; leaf <= set.highestBasicLeaf; ++leaf) {
+        cpuid(static_cast<uint32_t>(leaf), regs);
+        set.basicLeaves.push_back({regs[0], regs[1], regs[2], regs[3]});
+    }
+    if (!set.basicLeaves.empty()) {
+        const auto& e = set.basicLeaves[0];
+        uint32_t v[3] = {e[1], e[3], e[2]};
+        set.vendor = text_of(v, 3);
+    }
+    set.isIntel = set.vendor == "GenuineIntel";
+    if (!set.isIntel) set.isAmd = set.vendor == "AuthenticAMD";
+    if (set.highestBasicLeaf >= 1) {
+        set.leaf1Ecx = set.basicLeaves[1][2];
+        set.leaf1Edx = set.basicLeaves[1][3];
+    }
+    if (set.highestBasicLeaf >= 7) {
+        set.leaf7Ebx = set.basicLeaves[7][1];
+        set.leaf7Ecx = set.basicLeaves[7][2];
+    }
+    cpuid(0x80000000u, regs);
+    set.highestExtendedLeaf = static_cast<int32_t>(regs[0]);
+    uint32_t highestExt = regs[0];
+    // A maximum below 0x80000000 would make the loop run over ~2^31 leaves: no extended leaves.
+    if (highestExt >= 0x80000000u) {
+        for (uint32_t leaf = 0x80000000u; leaf <= highestExt && leaf >= 0x80000000u; ++leaf) {
+            cpuid(leaf, regs);
+            set.extendedLeaves.push_back({regs[0], regs[1], regs[2], regs[3]});
+            if (leaf == 0xFFFFFFFFu) break;
+        }
+        if (highestExt >= 0x80000001u) {
+            set.ext1Ecx = set.extendedLeaves[1][2];
+            set.ext1Edx = set.extendedLeaves[1][3];
+        }
+        if (highestExt >= 0x80000004u) {
+            uint32_t words[12];
+            for (int i = 0; i < 3; ++i)
+                for (int r = 0; r < 4; ++r) words[i * 4 + r] = set.extendedLeaves[2 + i][r];
+            set.brand = text_of(words, 12);
+        }
+    }
+    return set;
+}
+
+const InstructionSet& instruction_set() {
+    static const InstructionSet set = InstructionSet::build(cpuid_hardware);
+    return set;
+}
+
+namespace {
+// Built during static initialisation, as the record must be complete before main.
+[[maybe_unused]] const InstructionSet& EarlyRecord = instruction_set();
+}  // namespace
+
+bool cpu_has_avx(const InstructionSet& set) { return (set.leaf1Ecx >> 28) & 1u; }
+bool cpu_has_avx2(const InstructionSet& set) {
+    return set.highestBasicLeaf >= 7 && ((set.leaf7Ebx >> 5) & 1u);
+}
+bool cpu_has_avx() { return cpu_has_avx(instruction_set()); }
+bool cpu_has_avx2() { return cpu_has_avx2(instruction_set()); }

@@ -1,0 +1,125 @@
+#include "interpreter/output.h"
+
+#include <unistd.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <mutex>
+#include <stdexcept>
+
+namespace {
+
+std::string OutputBuffer;      // main thread only
+bool ShowHashLines = false;    // main thread only
+std::string CurrentCommandWord;
+std::mutex OutputMutex;        // serialises writes to stdout between flush and the solver thread
+
+// printf into a std::string, growing past 64 KiB when a text is that long.
+std::string vformat(const char* format, va_list args) {
+    char small[65536];
+    va_list copy;
+    va_copy(copy, args);
+    int n = std::vsnprintf(small, sizeof small, format, copy);
+    va_end(copy);
+    if (n < 0) return std::string();
+    if (static_cast<size_t>(n) < sizeof small) return std::string(small, static_cast<size_t>(n));
+    std::string big(static_cast<size_t>(n) + 1, '\0');
+    std::vsnprintf(big.data(), big.size(), format, args);
+    big.resize(static_cast<size_t>(n));
+    return big;
+}
+
+}  // namespace
+
+void out_printf(const char* format, ...) {
+    if (format[0] == '#' && !ShowHashLines) return;
+    va_list args;
+    va_start(args, format);
+    OutputBuffer += vformat(format, args);
+    va_end(args);
+}
+
+void flush_output() {
+    if (OutputBuffer.empty()) return;
+    {
+        std::lock_guard<std::mutex> lock(OutputMutex);
+        size_t start = 0;
+        while (start < OutputBuffer.size()) {
+            size_t end = OutputBuffer.find('\n', start);
+            if (end == std::string::npos) end = OutputBuffer.size();
+            if (end > start) {
+                std::fwrite(OutputBuffer.data() + start, 1, end - start, stdout);
+                std::fputc('\n', stdout);
+            }
+            start = end + 1;
+        }
+    }
+    OutputBuffer.clear();
+    ShowHashLines = false;
+}
+
+void set_show_hash_lines(bool show) { ShowHashLines = show; }
+
+const std::string& output_buffer() { return OutputBuffer; }
+
+void clear_output_buffer() { OutputBuffer.clear(); }
+
+void reply_ok(const std::vector<std::string>& words) {
+    out_printf("%s ok!\n", words.empty() ? "" : words[0].c_str());
+}
+
+namespace {
+[[noreturn]] void throw_cut(const char* format, const char* a, const char* b) {
+    char text[256];
+    if (b)
+        std::snprintf(text, sizeof text, format, a, b);
+    else
+        std::snprintf(text, sizeof text, format, a);
+    throw std::runtime_error(text);
+}
+}  // namespace
+
+void throw_arg_error(const std::vector<std::string>& words) {
+    throw_cut("ERROR: %s incorrect or missing argument\n", words.empty() ? "" : words[0].c_str(),
+              nullptr);
+}
+
+void throw_command_error(const std::string& message) {
+    throw_cut("ERROR: %s %s\n", CurrentCommandWord.c_str(), message.c_str());
+}
+
+void set_current_command_word(const std::string& word) { CurrentCommandWord = word; }
+
+const std::string& current_command_word() { return CurrentCommandWord; }
+
+void fail_fatal(const char* message) {
+    if (message)
+        std::printf("fail (%s)\n", message);
+    else
+        std::printf("fail\n");
+    std::fflush(stdout);
+    _exit(1);
+}
+
+void locked_printf(const char* format, ...) {
+    if (format[0] == '#') return;
+    va_list args;
+    va_start(args, format);
+    std::string text = vformat(format, args);
+    va_end(args);
+    std::lock_guard<std::mutex> lock(OutputMutex);
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+}
+
+void locked_printf_flush(const char* format, ...) {
+    if (format[0] == '#') return;
+    va_list args;
+    va_start(args, format);
+    std::string text = vformat(format, args);
+    va_end(args);
+    std::lock_guard<std::mutex> lock(OutputMutex);
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+    std::fflush(stdout);
+}

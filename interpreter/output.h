@@ -1,0 +1,42 @@
+// Buffered command output, replies, error raisers and the fatal exit.
+// Command replies collect in one buffer (main thread only) and are written line by line after
+// each command; the solver thread prints through the locked functions instead.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Appends printf-style text to the output buffer. A format beginning with '#' is dropped unless
+// information lines are let through. Main thread only. Text of any length is kept whole.
+void out_printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Writes the buffer to standard output as non-empty lines, empties it, and stops letting
+// '#' lines through. Does not flush the C stream; callers do.
+void flush_output();
+
+// Lets '#' lines through until the next flush of a non-empty buffer.
+void set_show_hash_lines(bool show);
+
+// The current contents of the output buffer (tests and the command loop's error path).
+const std::string& output_buffer();
+void clear_output_buffer();
+
+// "%s ok!" with the command word as typed.
+void reply_ok(const std::vector<std::string>& words);
+
+// Throw std::runtime_error whose text is the whole reply line (message cut at 255 characters).
+[[noreturn]] void throw_arg_error(const std::vector<std::string>& words);
+[[noreturn]] void throw_command_error(const std::string& message);
+
+// The command word of the running handler; error replies name it.
+void set_current_command_word(const std::string& word);
+const std::string& current_command_word();
+
+// Prints "fail (message)" or "fail" on standard output, flushes, and ends the process with
+// status 1 without running static destructors (other threads may still use them). Any thread.
+[[noreturn]] void fail_fatal(const char* message);
+
+// Direct printf-style write to standard output under the output mutex, then a flush; a format
+// beginning with '#' is dropped. The solver thread's way to print.
+void locked_printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void locked_printf_flush(const char* format, ...) __attribute__((format(printf, 1, 2)));

@@ -1,0 +1,67 @@
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+
+#include "interpreter/output.h"
+
+namespace {
+
+TEST(OutputBuffer, HashFormatsDroppedUnlessLetThrough) {
+    clear_output_buffer();
+    out_printf("#%d iterations\n", 5);
+    EXPECT_EQ(output_buffer(), "");
+    out_printf("%s\n", "#kept, the test looks at the format");
+    EXPECT_EQ(output_buffer(), "#kept, the test looks at the format\n");
+    clear_output_buffer();
+    set_show_hash_lines(true);
+    out_printf("#%d\n", 7);
+    EXPECT_EQ(output_buffer(), "#7\n");
+    clear_output_buffer();
+    set_show_hash_lines(false);
+}
+
+TEST(OutputBuffer, TextsLongerThanTheFormatBufferStayWhole) {
+    clear_output_buffer();
+    std::string big(200000, 'x');
+    out_printf("%s|%s", big.c_str(), big.c_str());
+    EXPECT_EQ(output_buffer().size(), 400001u);
+    clear_output_buffer();
+}
+
+TEST(Replies, ErrorsCarryTheWholeReplyLine) {
+    set_current_command_word("set_board");
+    try {
+        throw_command_error("duplicate cards");
+        FAIL();
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "ERROR: set_board duplicate cards\n");
+    }
+    try {
+        throw_arg_error({"set_pot", "x"});
+        FAIL();
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "ERROR: set_pot incorrect or missing argument\n");
+    }
+    // Messages are cut to fit 255 characters.
+    try {
+        throw_command_error(std::string(1000, 'm'));
+        FAIL();
+    } catch (const std::runtime_error& e) {
+        EXPECT_EQ(std::string(e.what()).size(), 255u);
+    }
+}
+
+TEST(FatalExit, PrintsFailAndEndsWithStatusOne) {
+    EXPECT_EXIT(fail_fatal("not open"), testing::ExitedWithCode(1), "");
+    testing::internal::CaptureStdout();
+    EXPECT_EXIT(
+        {
+            out_printf("lost reply\n");
+            fail_fatal(nullptr);
+        },
+        testing::ExitedWithCode(1), "");
+    testing::internal::GetCapturedStdout();
+}
+
+}  // namespace
