@@ -1,0 +1,38 @@
+#include "storage/binary_io.h"
+
+#include <cerrno>
+#include <cstring>
+
+FileReader::~FileReader() {
+    if (stream_ != nullptr) std::fclose(stream_);
+}
+
+void FileReader::read(void* destination, size_t byteCount) {
+    if (byteCount == 0) return;
+    if (std::fread(destination, byteCount, 1, stream_) != 1) {
+        throw IOException("can't read from file (errno " + std::to_string(errno) + ")");
+    }
+    byteCount_ += byteCount;
+}
+
+std::unique_ptr<FileReader> OpenFileReader(const std::string& path) {
+    errno = 0;
+    FILE* stream = std::fopen(path.c_str(), "rb");
+    if (stream == nullptr) {
+        throw IOException("can't open file (errno " + std::to_string(errno) + ")");
+    }
+    return std::make_unique<FileReader>(stream);
+}
+
+void MemoryReader::read(void* destination, size_t byteCount) {
+    if (byteCount == 0) return;
+    if (byteCount > remaining()) throw IOException("can't read from memory (end of data)");
+    std::memcpy(destination, bytes_.data() + position_, byteCount);
+    position_ += byteCount;
+}
+
+void MemoryWriter::write(const void* source, size_t byteCount) {
+    if (byteCount == 0) return;
+    const auto* p = static_cast<const uint8_t*>(source);
+    bytes_.insert(bytes_.end(), p, p + byteCount);
+}
