@@ -79,9 +79,43 @@ namespace {
 [[maybe_unused]] const InstructionSet& EarlyRecord = instruction_set();
 }  // namespace
 
-bool cpu_has_avx(const InstructionSet& set) { return (set.leaf1Ecx >> 28) & 1u; }
+bool cpu_has_avx(const InstructionSet& set) {
+    return (set.leaf1Ecx >> 28) & 1u;
+}
 bool cpu_has_avx2(const InstructionSet& set) {
     return set.highestBasicLeaf >= 7 && ((set.leaf7Ebx >> 5) & 1u);
 }
-bool cpu_has_avx() { return cpu_has_avx(instruction_set()); }
-bool cpu_has_avx2() { return cpu_has_avx2(instruction_set()); }
+bool cpu_has_avx() {
+    return cpu_has_avx(instruction_set());
+}
+bool cpu_has_avx2() {
+    return cpu_has_avx2(instruction_set());
+}
+
+namespace {
+const char* refusal_for(bool avx, bool avx2) {
+    if (!avx) return "Error: AVX-compatible CPU is required.";
+    if (!avx2) return "Error: AVX2-compatible CPU is required.";
+    return nullptr;
+}
+}  // namespace
+
+const char* processor_refusal(const InstructionSet& set) {
+    return refusal_for(cpu_has_avx(set), cpu_has_avx2(set));
+}
+
+const char* processor_refusal(CpuidFunction cpuid) {
+    uint32_t regs[4];
+    cpuid(0, regs);
+    const int32_t highest = static_cast<int32_t>(regs[0]);
+    uint32_t leaf1Ecx = 0, leaf7Ebx = 0;
+    if (highest >= 1) {
+        cpuid(1, regs);
+        leaf1Ecx = regs[2];
+    }
+    if (highest >= 7) {
+        cpuid(7, regs);
+        leaf7Ebx = regs[1];
+    }
+    return refusal_for((leaf1Ecx >> 28) & 1u, highest >= 7 && ((leaf7Ebx >> 5) & 1u));
+}

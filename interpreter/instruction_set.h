@@ -38,3 +38,10 @@ bool cpu_has_avx(const InstructionSet& set);
 bool cpu_has_avx2(const InstructionSet& set);
 bool cpu_has_avx();
 bool cpu_has_avx2();
+
+// The start-up refusal for a processor without AVX ("Error: AVX-compatible CPU is required.")
+// or, with AVX, without AVX2 ("Error: AVX2-compatible CPU is required."); null when both are
+// there. The cpuid form reads the same bits as the record without allocating, for the check that
+// runs before any other static initialiser.
+const char* processor_refusal(const InstructionSet& set);
+const char* processor_refusal(CpuidFunction cpuid);

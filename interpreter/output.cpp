@@ -9,10 +9,10 @@
 
 namespace {
 
-std::string OutputBuffer;      // main thread only
-bool ShowHashLines = false;    // main thread only
+std::string OutputBuffer;    // main thread only
+bool ShowHashLines = false;  // main thread only
 std::string CurrentCommandWord;
-std::mutex OutputMutex;        // serialises writes to stdout between flush and the solver thread
+std::mutex OutputMutex;  // serialises writes to stdout between flush and the solver thread
 
 // printf into a std::string, growing past 64 KiB when a text is that long.
 std::string vformat(const char* format, va_list args) {
@@ -58,11 +58,17 @@ void flush_output() {
     ShowHashLines = false;
 }
 
-void set_show_hash_lines(bool show) { ShowHashLines = show; }
+void set_show_hash_lines(bool show) {
+    ShowHashLines = show;
+}
 
-const std::string& output_buffer() { return OutputBuffer; }
+const std::string& output_buffer() {
+    return OutputBuffer;
+}
 
-void clear_output_buffer() { OutputBuffer.clear(); }
+void clear_output_buffer() {
+    OutputBuffer.clear();
+}
 
 void reply_ok(const std::vector<std::string>& words) {
     out_printf("%s ok!\n", words.empty() ? "" : words[0].c_str());
@@ -88,9 +94,13 @@ void throw_command_error(const std::string& message) {
     throw_cut("ERROR: %s %s\n", CurrentCommandWord.c_str(), message.c_str());
 }
 
-void set_current_command_word(const std::string& word) { CurrentCommandWord = word; }
+void set_current_command_word(const std::string& word) {
+    CurrentCommandWord = word;
+}
 
-const std::string& current_command_word() { return CurrentCommandWord; }
+const std::string& current_command_word() {
+    return CurrentCommandWord;
+}
 
 void fail_fatal(const char* message) {
     if (message)

@@ -1,9 +1,9 @@
+#include "interpreter/output.h"
+
 #include <gtest/gtest.h>
 
 #include <stdexcept>
 #include <string>
-
-#include "interpreter/output.h"
 
 namespace {
 

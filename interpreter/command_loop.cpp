@@ -1,0 +1,150 @@
+#include "interpreter/command_loop.h"
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <stdexcept>
+
+#include "interpreter/command_table.h"
+#include "interpreter/console_state.h"
+#include "interpreter/output.h"
+
+namespace {
+std::string SkipLabel;  // main thread only
+}  // namespace
+
+bool read_line(std::FILE* in, std::string& line) {
+    line.clear();
+    bool took = false;
+    for (;;) {
+        const int c = std::getc(in);
+        if (c == EOF) return took;
+        took = true;
+        if (c == '\n') return true;
+        if (c == '\r') {
+            const int next = std::getc(in);
+            if (next != '\n' && next != EOF) std::ungetc(next, in);
+            return true;
+        }
+        line.push_back(static_cast<char>(c));
+    }
+}
+
+CommandWords split_words(const std::string& line) {
+    CommandWords words;
+    std::string current;
+    bool quoting = false;
+    auto end_word = [&] {
+        if (!current.empty()) words.push_back(current);
+        current.clear();
+        quoting = false;
+    };
+    for (const char c : line) {
+        if (quoting) {
+            if (c == '"')
+                end_word();
+            else
+                current.push_back(c);
+        } else if (c == ' ') {
+            end_word();
+        } else if (c == '"') {
+            quoting = true;
+        } else {
+            current.push_back(c);
+        }
+    }
+    end_word();
+    return words;
+}
+
+namespace {
+
+// Echo goes straight to standard output, ahead of the buffered replies of the same line.
+void echo_words(const CommandWords& words) {
+    if (ColorText) std::printf("\033[0;%dm", 32);
+    for (size_t i = 0; i < words.size(); ++i) {
+        if (i > 0) std::fputc(' ', stdout);
+        std::fwrite(words[i].data(), 1, words[i].size(), stdout);
+    }
+    std::fputc('\n', stdout);
+    if (ColorText) std::printf("\033[0m");
+}
+
+}  // namespace
+
+void dispatch_command(CommandWords& words) {
+    if (EchoCommands) echo_words(words);
+    if (words.size() >= 2 && words[0] == "LABEL:") {
+        if (words[1] == SkipLabel) SkipLabel.clear();
+        return;
+    }
+    if (!SkipLabel.empty()) return;
+    if (words.empty()) return;
+    if (words[0][0] == '#') return;
+    if (words[0] == "exit") exit_program(0);
+
+    const CommandTableEntry* entry = find_command(words[0].c_str());
+    if (!entry) {
+        out_printf("ERROR: Command %s not recognized\n", words[0].c_str());
+        return;
+    }
+    try {
+        if (entry->wordCount > 0) check_word_count(words, entry->wordCount);
+        set_current_command_word(words[0]);
+        entry->handler(words);
+    } catch (const std::invalid_argument&) {
+        out_printf("Invalid value\n");
+    } catch (const std::out_of_range&) {
+        out_printf("Invalid value\n");
+    } catch (const std::runtime_error& error) {
+        out_printf("%s", error.what());
+    } catch (const char* text) {
+        out_printf("#exception: %s\n", text);
+        std::fflush(stdout);
+        throw;
+    }
+}
+
+void run_command_line(const std::string& line) {
+    if (line.empty()) return;
+    CommandWords words = split_words(line);
+    dispatch_command(words);
+    flush_output();
+    std::fflush(stdout);
+}
+
+void check_word_count(const CommandWords& words, int count) {
+    if (static_cast<int>(words.size()) != count) throw_arg_error(words);
+}
+
+const std::string& skip_label() {
+    return SkipLabel;
+}
+
+void set_skip_label(const std::string& label) {
+    SkipLabel = label;
+}
+
+void prepare_process_exit() {
+    // Nothing runs in the background yet. The solver thread, once it exists, is asked to stop
+    // and joined here, so static destructors never run under it.
+}
+
+void exit_program(int status) {
+    prepare_process_exit();
+    std::fflush(stdout);
+    std::exit(status);
+}
+
+bool file_exists(const std::string& path) {
+    struct stat status;
+    return ::stat(path.c_str(), &status) == 0;
+}
+
+int word_to_int(const std::string& word) {
+    return std::stoi(word);
+}
+
+double word_to_double(const std::string& word) {
+    return std::stod(word);
+}
