@@ -1,0 +1,10 @@
+#include "interpreter/tree_state.h"
+
+bool TreePresent = false;
+int32_t StartStreet = 0;
+std::array<CardMask, 3> TreeBoardMasks{};
+bool LinesEditedSinceBuild = false;
+
+int32_t lowest_card(CardMask mask) {
+    return mask == 0 ? -1 : __builtin_ctzll(mask);
+}

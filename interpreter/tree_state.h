@@ -1,0 +1,25 @@
+// What the interpreter knows about the solved tree: whether one exists, the street of its root,
+// the board it was built with, and whether the line set has changed since. Main thread only;
+// tree building and loading set these.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "cards/cards.h"
+
+// A built or loaded tree exists (initially false).
+extern bool TreePresent;
+// Street of the tree's root: 1 flop, 2 turn, 3 river (0 before the first build).
+extern int32_t StartStreet;
+// Flop, turn and river masks the tree was built or loaded with. Node paths read these, not the
+// current board, so a set_board after a build cannot hand the library cards of another board.
+extern std::array<CardMask, 3> TreeBoardMasks;
+// Set when a line command creates or erases a node or changes an existing node's street,
+// player, bets, amount or contributions; node paths refuse to resolve while it is set, since
+// record indices and child positions no longer match the tree. Only a successful build or load
+// clears it.
+extern bool LinesEditedSinceBuild;
+
+// The lowest card of a mask, -1 when it is empty.
+int32_t lowest_card(CardMask mask);
