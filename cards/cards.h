@@ -89,6 +89,11 @@ constexpr CardMask PermuteSuits(CardMask mask, const int perm[4]) {
     return out;
 }
 
+constexpr CardMask PermuteSuits(CardMask mask, const uint8_t perm[4]) {
+    const int wide[4] = {perm[0], perm[1], perm[2], perm[3]};
+    return PermuteSuits(mask, wide);
+}
+
 // Two characters, rank then lower-case suit ("Ah").
 std::string CardText(int card);
 // The cards of a mask in ascending card number, no separators ("2c5dAh").
