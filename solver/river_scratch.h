@@ -1,0 +1,26 @@
+// Per-thread scratch area of the river evaluation: the flag words the showdown kernels read,
+// and the working lists of the vectorised river path.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "solver/payoff_kernels.h"
+
+// One terminal of a flattened river subtree.
+struct RiverTerminal {
+    double amount;  // showdown: the amount; fold: +amount, or -amount for the traverser's fold
+    int32_t kind;   // 1 showdown, 2 fold
+};
+
+struct RiverScratch {
+    // One flag word per equal-strength run of the current river record, rebuilt at every river
+    // root by BuildBlockerFlags from the opponent reach there.
+    uint16_t groupFlags[payoff::kMaxRiverRuns] = {};
+    std::vector<RiverTerminal> terminals;
+    uint32_t cursor = 0;  // next terminal row the update walk takes
+};
+
+// The calling thread's scratch, created zero-filled on first use and freed when the thread
+// ends.
+RiverScratch* ThreadRiverScratch();
