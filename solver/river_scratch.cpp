@@ -9,3 +9,12 @@ RiverScratch* ThreadRiverScratch() {
     if (!owner) owner = std::make_unique<RiverScratch>();
     return owner.get();
 }
+
+void RiverScratch::ClearLists() {
+    terminals.clear();
+    ReleasePooledArrayRange(terminalReach.data(), terminalReach.data() + terminalReach.size());
+    ReleasePooledArrayRange(terminalValues.data(), terminalValues.data() + terminalValues.size());
+    terminalReach.clear();
+    terminalValues.clear();
+    cursor = 0;
+}

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "solver/payoff_kernels.h"
+#include "storage/pooled_array.h"
 
 // One terminal of a flattened river subtree.
 struct RiverTerminal {
@@ -18,7 +19,17 @@ struct RiverScratch {
     // root by BuildBlockerFlags from the opponent reach there.
     uint16_t groupFlags[payoff::kMaxRiverRuns] = {};
     std::vector<RiverTerminal> terminals;
-    uint32_t cursor = 0;  // next terminal row the update walk takes
+    std::vector<PooledArray> terminalReach;   // opponent reach arriving at each terminal
+    std::vector<PooledArray> terminalValues;  // payoff row of each terminal
+    uint32_t cursor = 0;                      // next terminal row the update walk takes
+
+    RiverScratch() = default;
+    RiverScratch(const RiverScratch&) = delete;
+    RiverScratch& operator=(const RiverScratch&) = delete;
+    ~RiverScratch() { ClearLists(); }
+
+    // Empties terminals, releases every terminal row and empties both row lists, cursor 0.
+    void ClearLists();
 };
 
 // The calling thread's scratch, created zero-filled on first use and freed when the thread
