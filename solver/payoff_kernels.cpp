@@ -2,6 +2,9 @@
 // the batched kernels perform the same operations lane by lane and agree bit for bit.
 #include "solver/payoff_kernels.h"
 
+// Lane types are template arguments; only their may_alias attribute is dropped there.
+#pragma GCC diagnostic ignored "-Wignored-attributes"
+
 #include <immintrin.h>
 
 #include <cassert>
