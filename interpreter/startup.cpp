@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "cards/hand_evaluator.h"
 #include "interpreter/combo_order.h"
 #include "interpreter/command_loop.h"
 #include "interpreter/console_state.h"
@@ -95,6 +96,7 @@ int run_interpreter(int argc, char** argv) {
     int status = 0;
     if (!parse_options(argc, argv, &options, &status)) return status;
 
+    InitHandEvalTables();
     libsubgame_init(0);
     ProgramStartTime = std::chrono::system_clock::now();
     print_banner();

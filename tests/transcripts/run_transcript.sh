@@ -16,7 +16,7 @@ want_status=0
 
 mask() {
     sed -E \
-        -e 's/^nlhe-solver [0-9]+ - .*/<banner>/' \
+        -e 's/nlhe-solver [0-9]+ - [^\x1b]*/<banner>/' \
         -e 's/[0-9]+\.[0-9]+ s(ec(onds)?)?\b/<time>/g' \
         -e 's/^[0-9]+\.[0-9]{6}$/<seconds>/'
 }
