@@ -3,7 +3,9 @@
 #include <cstring>
 
 #include "interpreter/combo_order.h"
+#include "interpreter/line_commands.h"
 #include "interpreter/script_commands.h"
+#include "interpreter/situation_commands.h"
 
 namespace {
 
@@ -14,6 +16,33 @@ const CommandTableEntry CommandTable[] = {
     {"solver_time", cmd_solver_time, 1},
     {"skip_if_done", cmd_skip_if_done, 3},
     {"load_script", cmd_load_script, 2},
+
+    // Betting lines
+    {"clear_lines", cmd_clear_lines, 1},
+    {"free_schematic_tree", cmd_clear_lines, 1},
+    {"add_line", cmd_add_line, kAnyWords},
+    {"remove_line", cmd_remove_line, kAnyWords},
+    {"force_line", cmd_force_line, kAnyWords},
+
+    // Situation and settings
+    {"show_settings", cmd_show_settings, 1},
+    {"show_tree_params", cmd_show_tree_params, 1},
+    {"set_threads", cmd_set_threads, 2},
+    {"qx7_set_threads", cmd_set_threads, 2},
+    {"set_recalc_accuracy", cmd_set_recalc_accuracy, 4},
+    {"set_isomorphism", cmd_set_isomorphism, 3},
+    {"set_range", cmd_set_range, 1328},
+    {"set_board", cmd_set_board, kAnyWords},
+    {"set_pot", cmd_set_pot, 4},
+    {"set_eff_stack", cmd_set_eff_stack, 2},
+    {"set_accuracy", cmd_set_accuracy, kAnyWords},
+    {"qx7_get_instruction_set", cmd_get_instruction_set, 1},
+    {"get_instruction_set", cmd_get_instruction_set, 1},
+    {"set_scheduler", cmd_set_scheduler, 2},
+    {"enable_avx512", cmd_enable_avx512, 2},
+    {"enable_river_strategy", cmd_enable_river_strategy, 2},
+    {"ignore_mem_check", cmd_ignore_mem_check, 2},
+    {"set_simd_level", cmd_set_simd_level, 2},
 
     // Combination order
     {"show_hand_order", cmd_show_hand_order, 1},

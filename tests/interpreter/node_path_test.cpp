@@ -8,6 +8,7 @@
 #include "cards/cards.h"
 #include "interpreter/line_set.h"
 #include "interpreter/output.h"
+#include "interpreter/situation.h"
 #include "interpreter/tree_state.h"
 
 namespace {
@@ -145,9 +146,11 @@ TEST_F(NodePathTest, TurnBoardFillsTheTurnSlot) {
 
 TEST_F(NodePathTest, PathsReadTheBoardOfTheBuiltTree) {
     // The current board is no longer the built one; paths keep to the tree's.
-    TreeBoardMasks = {cards("Ks7h2d"), 0, 0};
+    BoardMasks = {cards("AhAdAc"), cards("7h"), 0};
     EXPECT_EQ(error_of("r:0:b50:c:7h"), kIncorrect);
     EXPECT_EQ(parse_node_path("r:0:b50:c:Ah").turn, card("Ah"));
+    EXPECT_EQ(parse_node_path("r").turn, -1);
+    BoardMasks = {0, 0, 0};
 }
 
 TEST_F(NodePathTest, AmountsMustBeFiniteNumbers) {
