@@ -136,6 +136,23 @@ void exit_program(int status) {
     std::exit(status);
 }
 
+int run_to_orderly_end(int (*body)(const void* context), const void* context) {
+    try {
+        return body(context);
+    } catch (const char*) {
+        // The dispatcher has already noted it as an "#exception" line.
+        flush_output();
+    } catch (const std::exception& error) {
+        flush_output();
+        std::printf("fail (%s)\n", error.what());
+    } catch (...) {
+        flush_output();
+        std::printf("fail\n");
+    }
+    std::fflush(stdout);
+    exit_program(1);
+}
+
 bool file_exists(const std::string& path) {
     struct stat status;
     return ::stat(path.c_str(), &status) == 0;

@@ -41,6 +41,12 @@ void prepare_process_exit();
 // Ends the process with `status` after prepare_process_exit(); the output buffer is not written.
 [[noreturn]] void exit_program(int status);
 
+// Runs `body` (the command sources) and returns its status. An internal failure escaping it (a
+// thrown C string, or any other exception) ends the process in order: the output buffer and
+// standard output are flushed, "fail (<what>)" is written for an exception other than a C
+// string, and the status is 1.
+int run_to_orderly_end(int (*body)(const void* context), const void* context);
+
 // True when the file's status can be read.
 bool file_exists(const std::string& path);
 

@@ -102,19 +102,9 @@ int run_interpreter(int argc, char** argv) {
     print_banner();
     build_combo_tables();
 
-    try {
-        status = run_sources(options);
-    } catch (const char* text) {
-        // An internal failure thrown as a bare C string: end in order, with what was replied.
-        flush_output();
-        std::fflush(stdout);
-        exit_program(1);
-    } catch (const std::exception& error) {
-        flush_output();
-        std::printf("fail (%s)\n", error.what());
-        std::fflush(stdout);
-        exit_program(1);
-    }
+    status = run_to_orderly_end(
+        [](const void* context) { return run_sources(*static_cast<const StartOptions*>(context)); },
+        &options);
     prepare_process_exit();
     std::fflush(stdout);
     return status;

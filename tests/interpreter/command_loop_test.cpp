@@ -1,9 +1,11 @@
 #include "interpreter/command_loop.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -116,6 +118,38 @@ TEST(NumberWords, LeadingNumberCountsAndRangeErrorsAreInvalid) {
     EXPECT_THROW(word_to_int("99999999999"), std::out_of_range);
     EXPECT_THROW(word_to_double("1e-400"), std::out_of_range);
     EXPECT_THROW(word_to_double("1e400"), std::out_of_range);
+}
+
+}  // namespace
+
+namespace {
+
+int throw_c_string(const void*) {
+    out_printf("earlier reply\n");
+    throw "broken invariant";
+}
+
+int throw_bad_alloc(const void*) {
+    out_printf("earlier reply\n");
+    throw std::bad_alloc();
+}
+
+int return_seven(const void*) {
+    return 7;
+}
+
+// Death tests read standard error; point standard output there first.
+void run_with_stdout_on_stderr(int (*body)(const void*)) {
+    dup2(2, 1);
+    run_to_orderly_end(body, nullptr);
+}
+
+TEST(OrderlyEnd, InternalFailuresFlushRepliesAndEndWithStatusOne) {
+    EXPECT_EQ(run_to_orderly_end(return_seven, nullptr), 7);
+    EXPECT_EXIT(run_with_stdout_on_stderr(throw_c_string), testing::ExitedWithCode(1),
+                "^earlier reply\n$");
+    EXPECT_EXIT(run_with_stdout_on_stderr(throw_bad_alloc), testing::ExitedWithCode(1),
+                "^earlier reply\nfail \\(std::bad_alloc\\)\n$");
 }
 
 }  // namespace
