@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <random>
 #include <sstream>
 #include <stdexcept>
@@ -271,6 +272,55 @@ TEST(LineSet, MaxLineAmountIgnoresFolds) {
     EXPECT_EQ(max_line_amount(*set.root, 0.0), 0.0);
     enter_line(set, line("add_line", "0"), false);
     EXPECT_EQ(max_line_amount(*set.root, -5.0), 0.0);
+}
+
+}  // namespace
+
+namespace {
+
+// Children descend strictly, the fold (if any) is last, parents point back, and every
+// continuation's key is its amount unless it is a fold.
+void expect_well_formed(const LineNode& node) {
+    double previous = std::numeric_limits<double>::infinity();
+    for (const auto& [key, child] : node.children) {
+        EXPECT_LT(key, previous);
+        EXPECT_TRUE(key == -1.0 || key >= 0.0);
+        EXPECT_EQ(child->parent, &node);
+        if (key >= 0.0) EXPECT_EQ(child->amount, key);
+        EXPECT_GE(child->player, 0);
+        EXPECT_LE(child->player, 1);
+        previous = key;
+        expect_well_formed(*child);
+    }
+}
+
+TEST(LineSet, RandomEditsKeepTheSetWellFormed) {
+    std::mt19937 rng(2024);
+    LineSet set;
+    const char* commands[] = {"add_line", "add_line", "force_line", "remove_line"};
+    for (int step = 0; step < 3000; ++step) {
+        Words words{commands[rng() % 4]};
+        int amount = 0;
+        const int length = static_cast<int>(rng() % 6);
+        for (int i = 0; i < length; ++i) {
+            const unsigned r = rng() % 10;
+            if (r < 5) amount += 25 * static_cast<int>(1 + rng() % 4);
+            if (r == 9 && words[0] == "remove_line") amount = 0;
+            words.push_back(r == 8 ? std::to_string(amount - 10) : std::to_string(amount));
+        }
+        try {
+            if (words[0] == "remove_line") {
+                remove_line(set, words);
+            } else {
+                enter_line(set, words, words[0] == "force_line");
+            }
+        } catch (const std::runtime_error& e) {
+            EXPECT_STREQ(e.what(),
+                         ("ERROR: " + words[0] + " incorrect or missing argument\n").c_str());
+        }
+        if (step % 100 == 0) clear_line_set(set);
+        expect_well_formed(*set.root);
+    }
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
+#include <random>
 #include <stdexcept>
 #include <string>
 
@@ -217,6 +219,48 @@ TEST(Split, DropsEmptyItems) {
     EXPECT_TRUE(split("", ':').empty());
     EXPECT_TRUE(split(":::", ':').empty());
     EXPECT_EQ(split("abc", ':'), (std::vector<std::string>{"abc"}));
+}
+
+}  // namespace
+
+namespace {
+
+// Random paths from plausible and broken elements: each either resolves to a node of the set
+// with consistent cards or fails with one of the path errors; nothing else may happen.
+TEST_F(NodePathTest, RandomPathsResolveOrFailCleanly) {
+    const char* elements[] = {"r",  "0",  "1",  "b50", "b150", "b0",   "bnan", "b", "c",   "f",
+                              "Kh", "Qd", "Ks", "2d",  "kh",   "KhQd", "x",    "",  "b-1", "c5"};
+    std::mt19937 rng(99);
+    int resolved = 0;
+    for (int trial = 0; trial < 20000; ++trial) {
+        std::string text = trial % 4 == 0 ? "" : "r:0";
+        const int length = static_cast<int>(rng() % 9);
+        for (int i = 0; i < length; ++i) {
+            text += rng() % 5 == 0 ? "::" : ":";
+            text += elements[rng() % std::size(elements)];
+        }
+        try {
+            const NodePath p = parse_node_path(text);
+            ++resolved;
+            if (p.node == nullptr) continue;
+            // The node hangs in the set: walk up to the root.
+            const LineNode* n = p.node;
+            while (n->parent != nullptr) n = n->parent;
+            EXPECT_EQ(n, line_set().root.get()) << text;
+            const CardMask board = TreeBoardMasks[0];
+            if (p.turn >= 0) EXPECT_EQ(board & CardBit(p.turn), 0u) << text;
+            if (p.river >= 0) {
+                EXPECT_GE(p.turn, 0) << text;
+                EXPECT_NE(p.turn, p.river) << text;
+                EXPECT_EQ(board & CardBit(p.river), 0u) << text;
+            }
+        } catch (const std::invalid_argument&) {
+        } catch (const std::runtime_error& e) {
+            const std::string what = e.what();
+            EXPECT_TRUE(what == kIncorrect || what == "ERROR: invalid card\n") << text << what;
+        }
+    }
+    EXPECT_GT(resolved, 100);
 }
 
 }  // namespace
