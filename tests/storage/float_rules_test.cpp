@@ -24,7 +24,8 @@ PooledArray View(std::vector<float>& v) {
 }
 
 bool SameBits(const std::vector<float>& a, const std::vector<float>& b) {
-    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * 4) == 0;
+    return a.size() == b.size() &&
+           (a.empty() || std::memcmp(a.data(), b.data(), a.size() * 4) == 0);
 }
 
 }  // namespace
