@@ -8,6 +8,7 @@
 #include "interpreter/command_table.h"
 #include "interpreter/console_state.h"
 #include "interpreter/output.h"
+#include "solver/solver_thread.h"
 
 namespace {
 std::string SkipLabel;  // main thread only
@@ -126,8 +127,8 @@ void set_skip_label(const std::string& label) {
 }
 
 void prepare_process_exit() {
-    // Nothing runs in the background yet. The solver thread, once it exists, is asked to stop
-    // and joined here, so static destructors never run under it.
+    // Static destructors must never run under the solver thread: stop it and join it first.
+    libsubgame_finish_solver();
 }
 
 void exit_program(int status) {

@@ -6,6 +6,7 @@
 #include "interpreter/line_commands.h"
 #include "interpreter/script_commands.h"
 #include "interpreter/situation_commands.h"
+#include "interpreter/solver_commands.h"
 
 namespace {
 
@@ -46,6 +47,15 @@ const CommandTableEntry CommandTable[] = {
 
     // Combination order
     {"show_hand_order", cmd_show_hand_order, 1},
+
+    // Solver control
+    {"is_tree_present", cmd_is_tree_present, 1},
+    {"stop", cmd_stop, 1},
+    {"wait_for_solver", cmd_wait_for_solver, 1},
+    {"show_memory", cmd_show_memory, 1},
+    {"node_count", cmd_node_count, 1},
+    {"sleep", cmd_sleep, 2},
+    {"take_a_break", cmd_take_a_break, 2},
 };
 
 constexpr int kCommandCount = sizeof CommandTable / sizeof CommandTable[0];

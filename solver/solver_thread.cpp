@@ -11,6 +11,11 @@
 #include "interpreter/services.h"
 #include "solver/iteration_log.h"
 
+// The interpreter defines the real report; programs without the interpreter (the solver's unit
+// tests, benchmarks of the library alone) link this empty one. Static archives are scanned
+// interpreter first, so a weak default is what keeps the link order free of a cycle.
+__attribute__((weak)) void report_progress() {}
+
 const char* const kStopRequested = "requested";
 const char* const kStopAccuracy = "required accuracy reached";
 const char* const kStopSteps = "required number of steps done";

@@ -1,0 +1,130 @@
+#include "interpreter/solver_commands.h"
+
+#include <sys/sysinfo.h>
+
+#include <chrono>
+#include <thread>
+
+#include "interpreter/console_state.h"
+#include "interpreter/line_set.h"
+#include "interpreter/meminfo.h"
+#include "interpreter/node_path.h"
+#include "interpreter/output.h"
+#include "interpreter/result_summary.h"
+#include "interpreter/tree_state.h"
+#include "solver/solver_thread.h"
+
+namespace {
+
+// A count of milliseconds or seconds; negative counts are refused, the product kept in 64 bits.
+int64_t sleep_micros(const CommandWords& words, int64_t unitMicros) {
+    const int n = word_to_int(words[1]);
+    if (n < 0) throw_arg_error(words);
+    return static_cast<int64_t>(n) * unitMicros;
+}
+
+// Runouts one node stands for on an absolute street: one flop, 49 turns, 49 x 48 rivers.
+int32_t street_weight(int32_t street) {
+    static const int32_t kWeights[4] = {0, 1, 49, 2352};
+    return kWeights[street];
+}
+
+bool counted_street(int32_t street) {
+    return street >= 1 && street <= 3;
+}
+
+void count_node(const LineNode& node, NodeCounts& counts) {
+    const int32_t s = StartStreet + node.street;
+    // Loaded sets may hold dealing nodes (negative player) and failed builds lines past the
+    // river: only decisions of the two players on the three streets count.
+    const bool streetOk = counted_street(s);
+    if (!node.children.empty() && streetOk && (node.player == 0 || node.player == 1)) {
+        counts.decisions[node.player][s] += street_weight(s);
+        counts.decisionTotal[node.player] += street_weight(s);
+        counts.total += street_weight(s);
+    }
+    for (const auto& entry : node.children) {
+        const LineNode& child = *entry.second;
+        if (streetOk && child.street > node.street) {
+            counts.splits[s] += street_weight(s);
+            counts.splitTotal += street_weight(s);
+            counts.total += street_weight(s);
+        }
+        if (streetOk && child.children.empty()) {
+            counts.ends[s] += street_weight(s);
+            counts.endTotal += street_weight(s);
+            counts.total += street_weight(s);
+        }
+        count_node(child, counts);
+    }
+}
+
+void print_street_lines(const int32_t perStreet[4]) {
+    out_printf("FLOP  %d\n", perStreet[1]);
+    out_printf("TURN  %d\n", perStreet[2]);
+    out_printf("RIVER  %d\n", perStreet[3]);
+}
+
+}  // namespace
+
+NodeCounts count_line_nodes() {
+    NodeCounts counts;
+    if (line_set().root) count_node(*line_set().root, counts);
+    return counts;
+}
+
+void cmd_stop(CommandWords& words) {
+    libsubgame_request_stop();
+    reply_ok(words);
+}
+
+void cmd_take_a_break(CommandWords& words) {
+    const int64_t micros = sleep_micros(words, 1000000);
+    libsubgame_request_stop();
+    std::this_thread::sleep_for(std::chrono::microseconds(micros));
+    reply_ok(words);
+}
+
+void cmd_sleep(CommandWords& words) {
+    std::this_thread::sleep_for(std::chrono::microseconds(sleep_micros(words, 1000)));
+}
+
+void cmd_wait_for_solver(CommandWords&) {
+    libsubgame_wait_solver();
+}
+
+void cmd_show_memory(CommandWords&) {
+    struct sysinfo info {};
+    sysinfo(&info);
+    read_meminfo();
+    const uint64_t unit = info.mem_unit ? info.mem_unit : 1;
+    const uint64_t total = static_cast<uint64_t>(info.totalram) * unit;
+    const uint64_t available = static_cast<uint64_t>(info.freeram) * unit +
+                               (meminfo_buffers_kb + meminfo_cached_kb) * 1024;
+    out_printf("Total Physical Memory: %d MB\n", static_cast<int32_t>(total >> 20));
+    out_printf("Available Phys Memory: %d MB\n", static_cast<int32_t>(available >> 20));
+    out_printf("END\n");
+}
+
+void cmd_node_count(CommandWords&) {
+    require_tree();
+    const NodeCounts c = count_line_nodes();
+    out_printf("H_DEC: %d\n", c.decisionTotal[1]);
+    print_street_lines(c.decisions[1]);
+    out_printf("V_DEC: %d\n", c.decisionTotal[0]);
+    print_street_lines(c.decisions[0]);
+    out_printf("SPLIT: %d\n", c.splitTotal);
+    print_street_lines(c.splits);
+    out_printf("END: %d\n", c.endTotal);
+    print_street_lines(c.ends);
+    out_printf("ROOT: 1\n");
+    out_printf("FLOP  %d\n", StartStreet == 1 ? 1 : 0);
+    out_printf("TURN  %d\n", StartStreet == 2 ? 1 : 0);
+    out_printf("RIVER %d\n", StartStreet == 3 ? 1 : 0);
+    out_printf("TOTAL: %d\n", c.total + 1);
+    out_printf("END\n");
+}
+
+void cmd_is_tree_present(CommandWords&) {
+    out_printf(TreePresent ? "true\n" : "false\n");
+}
