@@ -26,8 +26,21 @@ void FastSaveDecompressor::readRow(uint32_t* out, const uint32_t*, int32_t n) {
 
 void FastSaveDecompressor::readRow16(uint16_t* out, const uint16_t*, int32_t n) {
     if (n <= 0) return;
-    uint8_t buffer[kMaxRowBytes16];
-    const int32_t b = ReadStoredRow(*in_, buffer, kMaxRowBytes16);
+    ReadPackedRow16(*in_, out, n);
+}
+
+void ReadPackedRow16(BinaryReader& in, uint16_t* out, int32_t n) {
+    constexpr int32_t kCapacity = FastSaveDecompressor::kMaxRowBytes16;
+    if (n <= 0) {
+        // An empty row still carries its count, and any bytes it names.
+        const int16_t b = ReadValue<int16_t>(in);
+        if (b > kCapacity) throw IOException("invalid file (row byte count)");
+        uint8_t skip[kCapacity];
+        if (b > 0) in.read(skip, size_t(b));
+        return;
+    }
+    uint8_t buffer[kCapacity];
+    const int32_t b = ReadStoredRow(in, buffer, kCapacity);
     if (UnpackRow16Checked(out, n, buffer, buffer + b) == nullptr) {
         throw IOException("invalid file (packed row)");
     }

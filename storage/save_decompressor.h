@@ -16,6 +16,11 @@ public:
     virtual void readRow16(uint16_t* out, const uint16_t* reference, int32_t n) = 0;
 };
 
+// Reads one stored fast-packed 16-bit row of n values: i16 byte count b, then b bytes (none when
+// b <= 0). Throws IOException "invalid file (...)" when b <= 0 while n > 0, b exceeds 4096, or
+// the row needs more than b bytes; reader failures propagate.
+void ReadPackedRow16(BinaryReader& in, uint16_t* out, int32_t n);
+
 // Stored row: i16 byte count b (little-endian), then b bytes of the fast-packed row.
 class FastSaveDecompressor final : public SaveDecompressor {
 public:
