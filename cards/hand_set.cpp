@@ -224,6 +224,10 @@ void GroupEqualStrengths(RiverRecord* record) {
     record->runLengths.clear();
     record->smallGroups.clear();
     record->largeGroups.clear();
+    // Exact sizes: a flop set holds thousands of river records.
+    size_t runs = strength.empty() ? 0 : 1;
+    for (size_t i = 1; i < strength.size(); ++i) runs += strength[i] != strength[i - 1];
+    record->runLengths.reserve(runs);
     size_t total = 0;
     for (size_t start = 0; start < strength.size();) {
         size_t end = start + 1;
@@ -233,6 +237,10 @@ void GroupEqualStrengths(RiverRecord* record) {
         start = end;
     }
     if (total != strength.size()) fail_fatal(nullptr);
+    size_t small = 0;
+    for (int16_t length : record->runLengths) small += length <= 16;
+    record->smallGroups.reserve(small);
+    record->largeGroups.reserve(record->runLengths.size() - small);
     uint32_t first = 0;
     for (size_t g = 0; g < record->runLengths.size(); ++g) {
         const uint32_t length = static_cast<uint32_t>(record->runLengths[g]);
