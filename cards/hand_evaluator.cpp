@@ -71,13 +71,14 @@ inline HandValue EvalFiveToSeven(uint64_t mask) {
     const uint32_t d = RankCount[ranks];
     if (d < 2 || d > kCards) return 0;
     if (d >= 5) {
-        const uint32_t fields[4] = {f.f0, f.f1, f.f2, f.f3};
-        for (uint32_t field : fields) {
-            if (std::popcount(field) >= 5) {
-                const uint32_t straight = StraightValue[field];
-                if (straight) return straight + Type(4);
-                return Type(kFlush) | TopFive[field];
-            }
+        // At most one suit can hold five of seven cards; one test covers all four.
+        const int c0 = std::popcount(f.f0), c1 = std::popcount(f.f1);
+        const int c2 = std::popcount(f.f2), c3 = std::popcount(f.f3);
+        if ((c0 >= 5) | (c1 >= 5) | (c2 >= 5) | (c3 >= 5)) {
+            const uint32_t field = c0 >= 5 ? f.f0 : c1 >= 5 ? f.f1 : c2 >= 5 ? f.f2 : f.f3;
+            const uint32_t straight = StraightValue[field];
+            if (straight) return straight + Type(4);
+            return Type(kFlush) | TopFive[field];
         }
         if (StraightValue[ranks]) return StraightValue[ranks];
         if (d == kCards) return TopFive[ranks];
@@ -191,7 +192,10 @@ HandValue EvalCardMask(CardMask cards) {
 HandValue RankHandFromCards(const uint8_t* cards, int32_t n) {
     if (n < 3 || n > 7) return 0;
     uint64_t mask = 0;
-    for (int32_t i = 0; i < n; ++i) mask |= uint64_t{1} << (16 * (cards[i] / 13) + cards[i] % 13);
+    for (int32_t i = 0; i < n; ++i) {
+        if (cards[i] >= kCardCount) return 0;
+        mask |= uint64_t{1} << (16 * (cards[i] / 13) + cards[i] % 13);
+    }
     switch (n) {
         case 3:
             return EvalHand3(mask);

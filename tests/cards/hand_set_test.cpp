@@ -75,6 +75,16 @@ TEST_F(HandSets, RecordCountsWithIsomorphism) {
         EXPECT_EQ(set.records.size(), c.records) << c.flop;
         EXPECT_EQ(runouts, c.runouts) << c.flop;
         EXPECT_EQ(weighted, 2352) << c.flop;
+        int weightOne = 0, recordWeights = 0;
+        for (const SubgameRecord& r : set.records) {
+            weightOne += r.weight == 1;
+            recordWeights += r.weight;
+        }
+        EXPECT_EQ(recordWeights, 49) << c.flop;
+        // Monotone: 10 free clubs of weight 1, 13 diamonds standing for three suits each.
+        if (c.records == 23) {
+            EXPECT_EQ(weightOne, 10);
+        }
     }
 }
 
