@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "cards/hand_set.h"
 #include "storage/aligned_memory.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -107,4 +108,8 @@ void ReturnPoolBlock(float* data) {
 
 int64_t LivePoolBlocks() {
     return g_liveBlocks.load(std::memory_order_relaxed);
+}
+
+void EnsureThreadPool(const HandSet& hands) {
+    EnsureThreadPool(static_cast<int32_t>(hands.hands.size()));
 }
