@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -107,6 +108,32 @@ TEST(ParseCards, RefusedTexts) {
     CardMask mask = 0;
     EXPECT_THROW(ParseCards(&mask, "AhKdKd"), std::runtime_error);
     EXPECT_EQ(mask, Cards({"Ah", "Kd"}));
+}
+
+TEST(ParseCards, RoundTripsAndRandomText) {
+    std::mt19937_64 rng(3);
+    for (int trial = 0; trial < 5000; ++trial) {
+        const CardMask mask = rng() & kFullDeckMask;
+        CardMask parsed = 0;
+        ASSERT_NO_THROW(ParseCards(&parsed, MaskText(mask).c_str()));
+        ASSERT_EQ(parsed, mask);
+    }
+    // Arbitrary text either parses to the cards it names or gives the one error.
+    const std::string alphabet = "23456789TJQKAtjqkacdhsCDHS 10x\t,";
+    for (int trial = 0; trial < 20000; ++trial) {
+        std::string text(rng() % 12, ' ');
+        for (char& c : text) c = alphabet[rng() % alphabet.size()];
+        CardMask parsed = 0;
+        try {
+            ParseCards(&parsed, text.c_str());
+            std::string squeezed;
+            for (char c : text)
+                if (c != ' ') squeezed += c;
+            ASSERT_EQ(static_cast<size_t>(CardCount(parsed)) * 2, squeezed.size()) << text;
+        } catch (const std::runtime_error& e) {
+            ASSERT_STREQ(e.what(), "ERROR: invalid card\n") << text;
+        }
+    }
 }
 
 }  // namespace
