@@ -126,7 +126,9 @@ TEST(FseRowCoder, MaskBytesPerRow) {
         p.finish();
         const Bytes m = p.bytes(1);
         EXPECT_EQ(static_cast<int>(m.size()), masks) << n;
-        if (n == 9) EXPECT_EQ(m, (Bytes{0x00, 0x01}));
+        if (n == 9) {
+            EXPECT_EQ(m, (Bytes{0x00, 0x01}));
+        }
     }
 }
 
@@ -150,7 +152,9 @@ TEST(FseRowCoder, BlockEdges) {
     EXPECT_EQ(blocks[1].rawCount, 2u);
     EXPECT_EQ(blocks[1].compressedSize, 1);
     DecompressorInterface* d = MakeDecompressor(MemoryStreams::read, &p.ms, throwing_report);
-    for (int r = 0; r < 65536; r++) ASSERT_EQ(d->decompress(nullptr, nullptr, 0), 0u);
+    for (int r = 0; r < 65536; r++) {
+        ASSERT_EQ(d->decompress(nullptr, nullptr, 0), 0u);
+    }
     EXPECT_EQ(d->decompress(nullptr, nullptr, 0), 7u);  // from the second block
     EXPECT_EQ(d->decompress(nullptr, nullptr, 0), 7u);
     DeleteDecompressor(d);
@@ -168,10 +172,14 @@ TEST(FseRowCoder, BlockEdges) {
     std::vector<size_t> before(24);
     for (int s = 0; s < 24; s++) before[s] = q.ms.streams[s].size();
     q.finish();
-    for (int s = 18; s < 24; s++) EXPECT_EQ(q.ms.streams[s].size(), before[s]) << "empty block";
+    for (int s = 18; s < 24; s++) {
+        EXPECT_EQ(q.ms.streams[s].size(), before[s]) << "empty block";
+    }
     for (int s = 0; s < 24; s++)
         for (const BlockView& b : split_blocks(q.ms.streams[s], s == 0 ? 1 : 0))
-            if (b.offset >= before[s]) EXPECT_LT(b.rawCount, 65536u) << "full block at the end";
+            if (b.offset >= before[s]) {
+                EXPECT_LT(b.rawCount, 65536u) << "full block at the end";
+            }
 }
 
 TEST(FseRowCoder, SingleByteBlocksAreRaw) {
@@ -280,7 +288,9 @@ void check_round_trip(uint64_t seed, int rowCount, bool withRef, bool randomRows
     EXPECT_EQ(pass.stats.rawBytes, pass.raw);
     EXPECT_EQ(pass.stats.predictedRows, pass.predicted);
     EXPECT_EQ(pass.stats.largestEscaped, pass.largest);
-    if (!withRef) EXPECT_EQ(pass.predicted, 0u);
+    if (!withRef) {
+        EXPECT_EQ(pass.predicted, 0u);
+    }
     EXPECT_LE(pass.ms.total(), FSEPassSizeBound(rowCount, pass.raw / 4));
 }
 
@@ -317,7 +327,9 @@ TEST(LongFseRowCoder, EverySubstreamCrossesSeveralBlocks) {
         p.coder->compress(row.data(), static_cast<int32_t>(row.size()), 0);
     }
     p.finish();
-    for (int s = 0; s < 24; s++) EXPECT_GE(split_blocks(p.ms.streams[s], s == 0).size(), 2u) << s;
+    for (int s = 0; s < 24; s++) {
+        EXPECT_GE(split_blocks(p.ms.streams[s], s == 0).size(), 2u) << s;
+    }
     DecompressorInterface* d = MakeDecompressor(MemoryStreams::read, &p.ms, throwing_report);
     std::vector<uint32_t> out(128);
     for (const auto& row : rows) {
@@ -413,7 +425,9 @@ TEST(FseRowDecoder, HandMadeBlocks) {
     const uint32_t ref[5] = {7, 9, 4, 4, 100};
     uint32_t row[5];
     EXPECT_EQ(d->decompress(row, ref, 5), 1u);
-    for (int i = 0; i < 5; i++) EXPECT_EQ(row[i], ref[i]);
+    for (int i = 0; i < 5; i++) {
+        EXPECT_EQ(row[i], ref[i]);
+    }
     DeleteDecompressor(d);
 }
 
@@ -454,7 +468,9 @@ TEST(FseRowDecoder, AlteredBlockHeadersAreReported) {
                 coded++;
                 // A coded block must decode to exactly rawCount bytes.
                 EXPECT_TRUE(with(b.rawCount - 1, b.compressedSize)) << s;
-                if (b.rawCount < 65536) EXPECT_TRUE(with(b.rawCount + 1, b.compressedSize)) << s;
+                if (b.rawCount < 65536) {
+                    EXPECT_TRUE(with(b.rawCount + 1, b.compressedSize)) << s;
+                }
             }
         }
     }

@@ -43,7 +43,9 @@ TEST(RowTransform, PredictedRowOnlyWithStrictlyFewerNonzeroCodes) {
     EXPECT_EQ(predicted[0], plain[0]);
     const uint32_t row[4] = {1, 5, 2, 8};
     EXPECT_TRUE(BuildRowResiduals32(predicted, plain, row, row, 4));
-    for (int i = 0; i < 4; i++) EXPECT_EQ(predicted[i], 0u);
+    for (int i = 0; i < 4; i++) {
+        EXPECT_EQ(predicted[i], 0u);
+    }
     // Two nonzero codes each way.
     const uint32_t tieRow[3] = {0, 1, 1}, tieRef[3] = {1, 1, 2};
     EXPECT_FALSE(BuildRowResiduals32(predicted, plain, tieRow, tieRef, 3));
@@ -83,8 +85,8 @@ TEST(RowTransform, AllFormsGiveTheScalarCodes) {
                                                           r32.data() + shift, ref32, n);
                 ASSERT_EQ(t0, t1) << n;
                 ASSERT_TRUE(std::equal(p0.begin(), p0.begin() + n, p1.begin() + 1)) << n;
-                if (withRef)
-                    ASSERT_TRUE(std::equal(q0.begin(), q0.begin() + n, q1.begin() + 1)) << n;
+                ASSERT_TRUE(!withRef || std::equal(q0.begin(), q0.begin() + n, q1.begin() + 1))
+                    << n;
 
                 const bool s0 =
                     BuildRowResiduals16Scalar(q0.data(), p0.data(), r16.data() + shift, ref16, n);
@@ -92,15 +94,15 @@ TEST(RowTransform, AllFormsGiveTheScalarCodes) {
                                                           r16.data() + shift, ref16, n);
                 ASSERT_EQ(s0, s1) << n;
                 ASSERT_TRUE(std::equal(p0.begin(), p0.begin() + n, p1.begin() + 3)) << n;
-                if (withRef)
-                    ASSERT_TRUE(std::equal(q0.begin(), q0.begin() + n, q1.begin() + 3)) << n;
+                ASSERT_TRUE(!withRef || std::equal(q0.begin(), q0.begin() + n, q1.begin() + 3))
+                    << n;
                 if (wide) {
                     const bool s2 = BuildRowResiduals16Vec512(q1.data() + 1, p1.data() + 1,
                                                               r16.data() + shift, ref16, n);
                     ASSERT_EQ(s0, s2) << n;
                     ASSERT_TRUE(std::equal(p0.begin(), p0.begin() + n, p1.begin() + 1)) << n;
-                    if (withRef)
-                        ASSERT_TRUE(std::equal(q0.begin(), q0.begin() + n, q1.begin() + 1)) << n;
+                    ASSERT_TRUE(!withRef || std::equal(q0.begin(), q0.begin() + n, q1.begin() + 1))
+                        << n;
                 }
             }
         }
