@@ -33,10 +33,10 @@ struct Pass {
 };
 
 Bytes raw_block(const Bytes& payload) {
-    Bytes b(8, 0);
+    Bytes b(8 + payload.size(), 0);
     const uint32_t n = static_cast<uint32_t>(payload.size());
     std::memcpy(b.data(), &n, 4);
-    b.insert(b.end(), payload.begin(), payload.end());
+    std::copy(payload.begin(), payload.end(), b.begin() + 8);
     return b;
 }
 
