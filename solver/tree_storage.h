@@ -1,0 +1,15 @@
+// The tree's link to the node storage factory and the storage traffic counters.
+#pragma once
+
+#include <cstdint>
+
+struct SolvedTree;
+struct TreeNode;
+
+// Makes the node's storages anew for the tree's hand set, layouts, stream kinds and captured
+// river strategy switch, adding the regret storage's size into the tree's street totals. Leaves
+// get none.
+void MakeNodeStorages(SolvedTree* tree, TreeNode* node, int32_t rootStreet);
+
+// Clears the bytes-read and bytes-written traffic counters.
+void ClearStorageTraffic();
