@@ -4,9 +4,11 @@
 
 #include "interpreter/combo_order.h"
 #include "interpreter/line_commands.h"
+#include "interpreter/node_commands.h"
 #include "interpreter/script_commands.h"
 #include "interpreter/situation_commands.h"
 #include "interpreter/solver_commands.h"
+#include "interpreter/tree_commands.h"
 
 namespace {
 
@@ -24,6 +26,20 @@ const CommandTableEntry CommandTable[] = {
     {"add_line", cmd_add_line, kAnyWords},
     {"remove_line", cmd_remove_line, kAnyWords},
     {"force_line", cmd_force_line, kAnyWords},
+
+    // Tree building
+    {"build_tree", cmd_build_tree, 1},
+    {"cut_line", cmd_cut_line, 2},
+    {"qx7_set_compression", cmd_set_compression, 2},
+    {"set_compression", cmd_set_compression, 2},
+    {"qx7_get_actual_compression", cmd_get_actual_compression, 1},
+    {"get_actual_compression", cmd_get_actual_compression, 1},
+
+    // Node display
+    {"show_node", cmd_show_node, 2},
+    {"show_children", cmd_show_children, 2},
+    {"show_effective_stack", cmd_show_effective_stack, 1},
+    {"set_rake", cmd_set_rake, 3},
 
     // Situation and settings
     {"show_settings", cmd_show_settings, 1},

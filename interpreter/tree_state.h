@@ -15,6 +15,8 @@ extern int32_t StartStreet;
 // Flop, turn and river masks the tree was built or loaded with. Node paths read these, not the
 // current board, so a set_board after a build cannot hand the library cards of another board.
 extern std::array<CardMask, 3> TreeBoardMasks;
+// The pot the tree was built or loaded with; node reports print it.
+extern double TreePot;
 // Set when a line command creates or erases a node or changes an existing node's street,
 // player, bets, amount or contributions; node paths refuse to resolve while it is set, since
 // record indices and child positions no longer match the tree. Only a successful build or load

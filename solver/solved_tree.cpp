@@ -10,9 +10,8 @@
 #include "cards/flat_index_lists.h"
 #include "cards/hand_set.h"
 #include "interpreter/services.h"
-#include "solver/iteration_log.h"
 #include "solver/solver_defaults.h"
-#include "solver/solver_thread.h"
+#include "solver/solver_running.h"
 #include "solver/tree_storage.h"
 #include "storage/node_data.h"
 #include "storage/storage_interface.h"
@@ -260,7 +259,7 @@ int32_t libsubgame_build_tree(int32_t averaging, const TreeLine* lines, int32_t 
                               int32_t flop1, int32_t flop2, int32_t flop3, int32_t turn,
                               int32_t river, const double* range0, const double* range1,
                               uint8_t isomorphism) {
-    if (libsubgame_solver_running()) return kBuildSolverRunning;
+    if (TreeSolverRunning()) return kBuildSolverRunning;
     if (!ValidateTreeLines(lines, count)) return kBuildInvalidLines;
     if (!ValidCard(flop1) || !ValidCard(flop2) || !ValidCard(flop3)) return kBuildInvalidCards;
     const CardMask flop = CardBit(flop1) | CardBit(flop2) | CardBit(flop3);
@@ -325,10 +324,9 @@ bool CheckTreeStorageReady(SolvedTree* tree) {
 
 bool libsubgame_reset_progress(const int32_t kinds[2]) {
     SolvedTree* tree = g_solvedTree;
-    if (tree == nullptr || libsubgame_solver_running()) return false;
+    if (tree == nullptr || TreeSolverRunning()) return false;
     SetSolverDefaults(tree, kinds);
     AllocTreeStorage(tree);
-    IterationLogClear();
     return true;
 }
 

@@ -4,7 +4,7 @@
 #include <limits>
 
 #include "solver/solved_tree.h"
-#include "solver/solver_thread.h"
+#include "solver/solver_running.h"
 #include "storage/thread_array_pool.h"
 
 namespace {
@@ -54,7 +54,7 @@ void SetSolverDefaults(SolvedTree* tree, const int32_t kinds[2]) {
 
 bool libsubgame_free_scenario() {
     if (g_solvedTree == nullptr) return true;
-    if (libsubgame_solver_running()) return false;
+    if (TreeSolverRunning()) return false;
     SolvedTree* tree = g_solvedTree;
     g_solvedTree = nullptr;
     DestroySolvedTree(tree);

@@ -1,6 +1,7 @@
 #include "solver/tree_storage.h"
 
 #include "solver/solved_tree.h"
+#include "storage/storage_io_counters.h"
 
 void MakeNodeStorages(SolvedTree* tree, TreeNode* node, int32_t rootStreet) {
     (void)tree;
@@ -8,4 +9,4 @@ void MakeNodeStorages(SolvedTree* tree, TreeNode* node, int32_t rootStreet) {
     (void)rootStreet;
 }
 
-void ClearStorageTraffic() {}
+void ClearStorageTraffic() { ResetStorageTraffic(); }

@@ -1,0 +1,3 @@
+#include "solver/solver_running.h"
+
+bool TreeSolverRunning() { return false; }
