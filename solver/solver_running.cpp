@@ -1,3 +1,5 @@
 #include "solver/solver_running.h"
 
-bool TreeSolverRunning() { return false; }
+#include "solver/solver_thread.h"
+
+bool TreeSolverRunning() { return libsubgame_solver_running() != 0; }
