@@ -178,9 +178,9 @@ bool BuildIsomorphismMaps(std::vector<CardMask>* hands, std::vector<int32_t>* st
     std::vector<int32_t> value;
     ComputeShowdownStrengths(&value, &cand, board);
 
-    // Sort key (value, class key on five-card boards, parent position): the position makes every
-    // key distinct, so this order is exactly the stable sort by (value, class key). Blocked hands
-    // (value -1) are left out, as they would be dropped after sorting.
+    // Stable order by (value, class key on five-card boards): ties keep parent order, which the
+    // saved row layout depends on. Blocked hands (value -1) are left out, as they would be dropped
+    // after sorting. The low bits carry the parent position back out of the sort.
     const bool river = CardCount(board) == 5;
     std::vector<uint64_t> order;
     order.reserve(m);
@@ -189,7 +189,8 @@ bool BuildIsomorphismMaps(std::vector<CardMask>* hands, std::vector<int32_t>* st
         const uint64_t key = river ? static_cast<uint64_t>(HandClassKey(board, cand[i])) : 0;
         order.push_back(static_cast<uint64_t>(value[i]) << 28 | key << 11 | i);
     }
-    std::sort(order.begin(), order.end());
+    std::stable_sort(order.begin(), order.end(),
+                     [](uint64_t a, uint64_t b) { return (a >> 11) < (b >> 11); });
 
     hands->clear();
     strengths->clear();
