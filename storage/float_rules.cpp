@@ -61,7 +61,8 @@ void UpdateRegretRowScalar(float* regrets, const float* nodeValue, const float* 
                            int32_t count, const uint8_t* mask) {
     for (int32_t i = 0; i < count; ++i) {
         if (mask != nullptr && mask[i] != 0) continue;
-        regrets[i] = RegretScalar(regrets[i], nodeValue[i], actionValue ? actionValue[i] : 0.0f);
+        regrets[i] = RegretScalar(regrets[i], nodeValue ? nodeValue[i] : 0.0f,
+                                  actionValue ? actionValue[i] : 0.0f);
     }
 }
 
@@ -78,11 +79,13 @@ void UpdateRegretRow(float* regrets, const float* nodeValue, const float* action
         }
         const __m256 r = _mm256_loadu_ps(regrets + i);
         const __m256 a = actionValue ? _mm256_loadu_ps(actionValue + i) : zero;
-        const __m256 next = RegretVector(r, _mm256_loadu_ps(nodeValue + i), a);
+        const __m256 v = nodeValue ? _mm256_loadu_ps(nodeValue + i) : zero;
+        const __m256 next = RegretVector(r, v, a);
         _mm256_storeu_ps(regrets + i, _mm256_blendv_ps(r, next, free));
     }
-    UpdateRegretRowScalar(regrets + i, nodeValue + i, actionValue ? actionValue + i : nullptr,
-                          count - i, mask ? mask + i : nullptr);
+    UpdateRegretRowScalar(regrets + i, nodeValue ? nodeValue + i : nullptr,
+                          actionValue ? actionValue + i : nullptr, count - i,
+                          mask ? mask + i : nullptr);
 }
 
 void SumActionRowsScalar(const float* const* rows, int32_t numActions, int32_t count, float* sum) {

@@ -11,8 +11,9 @@
 #include "storage/pooled_array.h"
 
 // Regret update of one action's row over count hands:
-//   d = action - node (a null action row is zeros), m = sqrt|d| x sqrt(sqrt|d|) (|d|^0.75, 0 for
-//   |d| < FLT_MIN), R' = R + (d >= 0 ? m : -m), stored as R' when R' >= FLT_MIN, else exactly 0.
+//   d = action - node (a null node or action row is zeros), m = sqrt|d| x sqrt(sqrt|d|) (|d|^0.75,
+//   0 for |d| < FLT_MIN), R' = R + (d >= 0 ? m : -m), stored as R' when R' >= FLT_MIN, else exactly
+//   0.
 // Hands whose mask byte is not 0 keep their regret (mask may be null).
 void UpdateRegretRow(float* regrets, const float* nodeValue, const float* actionValue,
                      int32_t count, const uint8_t* mask);
