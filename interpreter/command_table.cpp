@@ -66,6 +66,8 @@ const CommandTableEntry CommandTable[] = {
 
     // Solver control
     {"is_tree_present", cmd_is_tree_present, 1},
+    {"go", cmd_go, kAnyWords},
+    {"calc_results", cmd_calc_results, 1},
     {"stop", cmd_stop, 1},
     {"wait_for_solver", cmd_wait_for_solver, 1},
     {"show_memory", cmd_show_memory, 1},

@@ -12,7 +12,10 @@
 #include "interpreter/output.h"
 #include "interpreter/result_summary.h"
 #include "interpreter/tree_state.h"
+#include "solver/iterations.h"
+#include "solver/solver_settings.h"
 #include "solver/solver_thread.h"
+#include "storage/storage_io_counters.h"
 
 namespace {
 
@@ -71,6 +74,37 @@ NodeCounts count_line_nodes() {
     NodeCounts counts;
     if (line_set().root) count_node(*line_set().root, counts);
     return counts;
+}
+
+void cmd_go(CommandWords& words) {
+    require_tree();
+    if (libsubgame_solver_running()) throw_command_error("Can't do that when solver is running");
+    if (!libsubgame_tree_complete()) throw_command_error("incomplete tree");
+    reset_progress_log_count();
+    set_progress_pot(TreePot);
+    int32_t budget = 0;
+    bool steps = false;
+    if (words.size() > 1) {
+        if (words.size() < 3) throw_arg_error(words);
+        if (words[2] == "seconds")
+            steps = false;
+        else if (words[2] == "steps")
+            steps = true;
+        else
+            throw_arg_error(words);
+        budget = word_to_int(words[1]);
+    }
+    if (!libsubgame_start_solver(budget, steps ? 1 : 0)) throw_command_error("out of memory");
+    if (Verbosity >= 1) out_printf("[go %d threads]\n", libsubgame_get_thread_count());
+    reply_ok(words);
+}
+
+void cmd_calc_results(CommandWords&) {
+    require_tree();
+    IterationLogRecord record{};
+    libsubgame_calc_results(&record);
+    print_command_summary(record, TreePot, static_cast<uint64_t>(g_storage_io.bytesRead.load()),
+                          static_cast<uint64_t>(g_storage_io.bytesWritten.load()));
 }
 
 void cmd_stop(CommandWords& words) {

@@ -6,6 +6,12 @@
 
 #include "interpreter/command_loop.h"
 
+// go [<n> seconds | <n> steps]: starts the solver thread. Refuses without a tree, while the
+// solver runs, on an incomplete tree, and with "out of memory" when the storages cannot be made
+// ready.
+void cmd_go(CommandWords& words);
+// The result summary of the current strategies.
+void cmd_calc_results(CommandWords& words);
 // Requests a stop of a running solve; does not wait.
 void cmd_stop(CommandWords& words);
 // Requests a stop, then sleeps n seconds before replying.

@@ -2,4 +2,6 @@
 
 #include "solver/solver_thread.h"
 
-bool TreeSolverRunning() { return libsubgame_solver_running() != 0; }
+bool TreeSolverRunning() {
+    return libsubgame_solver_running() != 0;
+}

@@ -1,0 +1,170 @@
+#include "solver/iterations.h"
+
+#include <omp.h>
+
+#include <mutex>
+
+#include "solver/chance_nodes.h"
+#include "solver/solved_tree.h"
+#include "solver/solver_defaults.h"
+#include "solver/solver_mutex.h"
+#include "solver/solver_settings.h"
+#include "solver/solver_thread.h"
+#include "solver/traversal.h"
+#include "solver/tree_storage.h"
+#include "storage/thread_array_pool.h"
+
+std::recursive_mutex& SolverMutex() {
+    static std::recursive_mutex mutex;
+    return mutex;
+}
+
+namespace {
+
+void RootReach(const SolvedTree* tree, int32_t p, PooledArray* row) {
+    const std::vector<float>& reach = tree->rootRows[1 - p];
+    ReleasePooledArray(row);
+    ConstructPooledArray(row, static_cast<int32_t>(reach.size()), false, false);
+    for (size_t i = 0; i < reach.size(); ++i) row->data[i] = reach[i];
+}
+
+float WeightedSum(const PooledArray& row, const std::vector<float>& weights) {
+    if (!row.data) return 0.0f;
+    float sum = 0.0f;
+    for (int32_t i = 0; i < row.count; ++i) sum += row.data[i] * weights[i];
+    return sum;
+}
+
+// The solve the solver thread runs on the global tree.
+class TreeWork : public SolverWork {
+public:
+    int32_t iteration() override {
+        std::lock_guard<std::recursive_mutex> lock(SolverMutex());
+        return g_solvedTree->iteration;
+    }
+    void runIteration() override {
+        int32_t threads = libsubgame_get_thread_count();
+        omp_set_num_threads(threads < 1 ? 1 : threads);
+        RunIteration(g_solvedTree);
+    }
+    void bestResponse(double r0[2], double r1[2]) override {
+        CalcBestResponse(g_solvedTree, r0, r1, 0);
+    }
+    int32_t iterationCap() override { return SolverIterationCap(); }
+    int32_t checkInterval() override { return libsubgame_get_check_interval(); }
+    double targetAccuracy() override { return libsubgame_get_target_accuracy(); }
+};
+
+TreeWork Work;
+
+}  // namespace
+
+bool TreeHasStorages(const SolvedTree* tree) {
+    for (const TreeNode& node : tree->nodes)
+        if (node.kind == 0 && !node.regrets &&
+            (tree->forgottenStreet < 0 || node.street < tree->forgottenStreet))
+            return false;
+    return true;
+}
+
+TraversalSums TraverseForPlayer(SolvedTree* tree, int32_t p, int32_t mode) {
+    std::lock_guard<std::recursive_mutex> lock(SolverMutex());
+    // A pool left by a tree with another hand count must be replaced before any pooled row.
+    EnsureThreadPool(*tree->hands);
+    tree->traverser = p;
+    tree->mode = mode;
+    tree->target = nullptr;
+    tree->pass = 0;
+
+    TraversalContext root;
+    root.tree = tree;
+    root.node = &tree->nodes[0];
+    root.turn = tree->rootTurnRecord;
+    root.river = tree->rootRiverRecord;
+    RootReach(tree, p, &root.opponentReach);
+    TraverseNode(&root);
+    ReleasePooledArray(&root.value);
+    ReleasePooledArray(&root.bestResponse);
+
+    tree->pass = 1;
+    TraverseSubgames();
+
+    tree->pass = 2;
+    RootReach(tree, p, &root.opponentReach);
+    ResetJobCursor();
+    TraverseNode(&root);
+
+    TraversalSums sums{0.0, 0.0};
+    const std::vector<float>& weights = tree->rootRows[2 + p];
+    sums.valueSum = WeightedSum(root.value, weights);
+    sums.bestResponseSum = WeightedSum(root.bestResponse, weights);
+    DeleteSubgameJobs();
+    ReleaseFourRows(&root);
+    return sums;
+}
+
+IterationValues RunIteration(SolvedTree* tree) {
+    std::lock_guard<std::recursive_mutex> lock(SolverMutex());
+    if (tree->streamKinds[1] < 2) {
+        tree->riverAveraging = 1;
+    } else {
+        const int32_t d = tree->iteration - 61;
+        tree->riverAveraging = d >= 0 && (d < 11 || d % 11 == 0);
+    }
+    TraversalSums r1 = TraverseForPlayer(tree, 1, 1);
+    TraversalSums r0 = TraverseForPlayer(tree, 0, 1);
+    tree->iteration += 1;
+    tree->flags &= ~kTreeNew;
+    return {(r0.valueSum + r1.valueSum) / 2, r1.valueSum, r0.valueSum};
+}
+
+BestResponseResult CalcBestResponse(SolvedTree* tree, double result0[2], double result1[2],
+                                    int32_t mode) {
+    std::lock_guard<std::recursive_mutex> lock(SolverMutex());
+    TraversalSums a = TraverseForPlayer(tree, 0, mode);
+    result0[0] = a.bestResponseSum;
+    result0[1] = a.valueSum;
+    TraversalSums b = TraverseForPlayer(tree, 1, mode);
+    result1[0] = b.bestResponseSum;
+    result1[1] = b.valueSum;
+    return {((result0[0] - result0[1]) + (result1[0] - result1[1])) / 2,
+            (result0[1] + result1[1]) / 2};
+}
+
+int32_t libsubgame_start_solver(int32_t budget, uint8_t steps) {
+    SolvedTree* tree = g_solvedTree;
+    if (!tree || libsubgame_solver_running() || (tree->flags & kTreeIncomplete)) return 0;
+    IterationLogClear();
+    if (!CheckTreeStorageReady(tree) || !TreeHasStorages(tree)) return 0;
+    return StartSolverThread(&Work, budget, steps != 0) ? 1 : 0;
+}
+
+uint32_t libsubgame_tree_complete() {
+    SolvedTree* tree = g_solvedTree;
+    return tree && !(tree->flags & kTreeIncomplete) ? 1u : 0u;
+}
+
+void libsubgame_calc_results(IterationLogRecord* out) {
+    SolvedTree* tree = g_solvedTree;
+    if (!tree) return;
+    std::lock_guard<std::recursive_mutex> lock(SolverMutex());
+    CheckTreeStorageReady(tree);
+    if (!(tree->flags & kTreeIncomplete)) tree->resultsIteration = -1;
+    if (tree->resultsIteration != tree->iteration && TreeHasStorages(tree)) {
+        CheckTreeStorageReady(tree);
+        BestResponseResult r =
+            CalcBestResponse(tree, tree->bestResponse[0], tree->bestResponse[1], 0);
+        tree->exploitability = r.exploitability;
+        tree->meanValue = r.meanValue;
+        tree->resultsIteration = tree->iteration;
+    }
+    *out = IterationLogRecord{};
+    out->iteration = tree->iteration;
+    out->zero = 0;
+    out->seconds = 0.0;
+    out->value0 = tree->bestResponse[0][1];
+    out->value1 = tree->bestResponse[1][1];
+    out->bestResponse0 = tree->bestResponse[0][0];
+    out->bestResponse1 = tree->bestResponse[1][0];
+    out->exploitability = tree->exploitability;
+}
