@@ -30,6 +30,18 @@ std::unique_ptr<LineNode> new_child(LineNode* parent) {
 
 }  // namespace
 
+LineNode::~LineNode() {
+    std::vector<std::unique_ptr<LineNode>> pending;
+    for (auto& entry : children) pending.push_back(std::move(entry.second));
+    children.clear();
+    while (!pending.empty()) {
+        std::unique_ptr<LineNode> node = std::move(pending.back());
+        pending.pop_back();
+        for (auto& entry : node->children) pending.push_back(std::move(entry.second));
+        node->children.clear();
+    }
+}
+
 LineSet::LineSet() : root(new_line_root()) {}
 
 LineSet& line_set() {
@@ -159,10 +171,16 @@ void remove_line(LineSet& set, const std::vector<std::string>& words) {
 }
 
 double max_line_amount(const LineNode& node, double start) {
+    // A walk with its own stack: deep lines must not exhaust the thread's.
     double best = start;
-    for (const auto& [key, child] : node.children) {
-        best = std::max(best, key);
-        best = max_line_amount(*child, best);
+    std::vector<const LineNode*> pending{&node};
+    while (!pending.empty()) {
+        const LineNode* at = pending.back();
+        pending.pop_back();
+        for (const auto& [key, child] : at->children) {
+            best = std::max(best, key);
+            pending.push_back(child.get());
+        }
     }
     return best;
 }

@@ -25,6 +25,12 @@ struct LineNode {
     int32_t recordIndex = -1;
     double amount = 0.0;  // the key that led here; for a fold leaf the folder's own total
     double contribution[2] = {0.0, 0.0};  // totals of player 0 and player 1 after the action
+
+    LineNode() = default;
+    LineNode(const LineNode&) = delete;
+    LineNode& operator=(const LineNode&) = delete;
+    // Frees the subtree without recursion: a line may be hundreds of thousands of actions deep.
+    ~LineNode();
 };
 
 // The single owner of the entered lines.

@@ -267,6 +267,24 @@ TEST(LineSet, ReenteringLinesIsIdempotent) {
     }
 }
 
+// A line far deeper than any thread's stack could recurse over: entering, measuring, pruning
+// and freeing it all work.
+TEST(LineSet, DeepLinesNeedNoRecursion) {
+    constexpr int kDepth = 400000;
+    Words words{"force_line"};
+    for (int i = 1; i <= kDepth; ++i) words.push_back(std::to_string(i));
+    {
+        LineSet set;
+        enter_line(set, words, true);
+        EXPECT_EQ(max_line_amount(*set.root, 0.0), kDepth);
+        enter_line(set, line("force_line", "1 3"), true);  // prunes the deep branch below 1
+        EXPECT_EQ(max_line_amount(*set.root, 0.0), 3.0);
+        enter_line(set, words, true);
+        clear_line_set(set);
+        enter_line(set, words, false);
+    }  // the set's destructor frees the deep line too
+}
+
 TEST(LineSet, MaxLineAmountIgnoresFolds) {
     LineSet set;
     EXPECT_EQ(max_line_amount(*set.root, 0.0), 0.0);
@@ -286,7 +304,9 @@ void expect_well_formed(const LineNode& node) {
         EXPECT_LT(key, previous);
         EXPECT_TRUE(key == -1.0 || key >= 0.0);
         EXPECT_EQ(child->parent, &node);
-        if (key >= 0.0) EXPECT_EQ(child->amount, key);
+        if (key >= 0.0) {
+            EXPECT_EQ(child->amount, key);
+        }
         EXPECT_GE(child->player, 0);
         EXPECT_LE(child->player, 1);
         previous = key;

@@ -248,7 +248,9 @@ TEST_F(NodePathTest, RandomPathsResolveOrFailCleanly) {
             while (n->parent != nullptr) n = n->parent;
             EXPECT_EQ(n, line_set().root.get()) << text;
             const CardMask board = TreeBoardMasks[0];
-            if (p.turn >= 0) EXPECT_EQ(board & CardBit(p.turn), 0u) << text;
+            if (p.turn >= 0) {
+                EXPECT_EQ(board & CardBit(p.turn), 0u) << text;
+            }
             if (p.river >= 0) {
                 EXPECT_GE(p.turn, 0) << text;
                 EXPECT_NE(p.turn, p.river) << text;
