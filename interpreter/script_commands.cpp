@@ -1,5 +1,7 @@
 #include "interpreter/script_commands.h"
 
+#include <sys/stat.h>
+
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -33,7 +35,11 @@ void cmd_load_script(CommandWords& words) {
     if (ScriptDepth >= kMaxScriptNesting) throw_command_error("nesting too deep");
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
                                                          std::fclose);
-    if (!file) throw_command_error("can't open file");
+    // A directory opens but reads nothing: that would silently run an empty script.
+    struct stat status;
+    if (!file || ::fstat(::fileno(file.get()), &status) != 0 || S_ISDIR(status.st_mode)) {
+        throw_command_error("can't open file");
+    }
 
     struct DepthGuard {
         DepthGuard() { ++ScriptDepth; }
