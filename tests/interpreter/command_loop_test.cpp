@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <new>
 #include <set>
 #include <stdexcept>
@@ -108,6 +109,128 @@ TEST(CommandTable, WordsUniqueAndCountsValid) {
     EXPECT_LE(count, 85);
     EXPECT_EQ(find_command("exit"), nullptr);
     EXPECT_EQ(find_command("LABEL:"), nullptr);
+}
+
+// The protocol's command words with their word counts (-1: any). The table may still lack
+// commands, but every entry it has must be one of these with exactly this count.
+const std::map<std::string, int> kProtocolWords = {
+    {"is_ready", 1},
+    {"solver_time", 1},
+    {"skip_if_done", 3},
+    {"load_script", 2},
+    {"clear_lines", 1},
+    {"free_schematic_tree", 1},
+    {"add_line", -1},
+    {"remove_line", -1},
+    {"force_line", -1},
+    {"build_tree", 1},
+    {"cut_line", 2},
+    {"qx7_set_compression", 2},
+    {"set_compression", 2},
+    {"qx7_get_actual_compression", 1},
+    {"get_actual_compression", 1},
+    {"load_tree", 2},
+    {"free_tree", 1},
+    {"reset_tree_info", 1},
+    {"add_info_line", 2},
+    {"show_tree_info", 1},
+    {"show_settings", 1},
+    {"show_tree_params", 1},
+    {"set_threads", 2},
+    {"qx7_set_threads", 2},
+    {"set_recalc_accuracy", 4},
+    {"set_isomorphism", 3},
+    {"set_range", 1328},
+    {"set_board", -1},
+    {"set_pot", 4},
+    {"set_eff_stack", 2},
+    {"set_accuracy", -1},
+    {"qx7_get_instruction_set", 1},
+    {"get_instruction_set", 1},
+    {"set_scheduler", 2},
+    {"enable_avx512", 2},
+    {"enable_river_strategy", 2},
+    {"ignore_mem_check", 2},
+    {"set_simd_level", 2},
+    {"is_tree_present", 1},
+    {"go", -1},
+    {"stop", 1},
+    {"calc_results", 1},
+    {"wait_for_solver", 1},
+    {"show_memory", 1},
+    {"node_count", 1},
+    {"forget", 2},
+    {"rebuild_forgotten_streets", 1},
+    {"rebuild_all", 1},
+    {"solve_all_splits", 2},
+    {"solve_partial", 2},
+    {"explo_partial", 2},
+    {"sleep", 2},
+    {"take_a_break", 2},
+    {"show_range", -1},
+    {"show_probs", 2},
+    {"calc_ev", 3},
+    {"calc_ev_pp", 3},
+    {"calc_ev_line", 3},
+    {"calc_line_freq", 2},
+    {"calc_global_freq", 2},
+    {"stdoutredi", 2},
+    {"stdoutredi_append", 2},
+    {"stdoutback", 1},
+    {"repeat", -1},
+    {"echo", -1},
+    {"show_cpu_info", 1},
+    {"help", 1},
+    {"show_hand_order", 1},
+    {"show_node", 2},
+    {"show_children", 2},
+    {"show_effective_stack", 1},
+    {"set_rake", 3},
+    {"show_strategy", 2},
+    {"show_strategy_pp", 2},
+    {"show_locked_combos", 2},
+    {"lock_node", 2},
+    {"unlock_node", 2},
+    {"set_strategy", 1329},
+    {"combo_lock_node", 1328},
+    {"set_ev_boost", 3},
+    {"calc_eq", 2},
+    {"calc_eq_pp", 2},
+    {"calc_eq_node", 3},
+    {"show_category_names", 1},
+    {"show_categories", -1},
+};
+
+// Words that answer through the same handler as another word.
+const std::pair<const char*, const char*> kAliases[] = {
+    {"qx7_set_threads", "set_threads"},
+    {"set_compression", "qx7_set_compression"},
+    {"get_actual_compression", "qx7_get_actual_compression"},
+    {"get_instruction_set", "qx7_get_instruction_set"},
+    {"free_schematic_tree", "clear_lines"},
+    {"rebuild_all", "rebuild_forgotten_streets"},
+};
+
+TEST(CommandTable, EntriesMatchTheProtocolWordCountsAndAliases) {
+    ASSERT_EQ(kProtocolWords.size(), 85u);
+    int count = 0;
+    const CommandTableEntry* table = command_table(&count);
+    for (int i = 0; i < count; ++i) {
+        const auto known = kProtocolWords.find(table[i].word);
+        ASSERT_NE(known, kProtocolWords.end()) << table[i].word << " is no protocol word";
+        EXPECT_EQ(table[i].wordCount, known->second) << table[i].word;
+    }
+    for (const auto& [alias, word] : kAliases) {
+        const CommandTableEntry* a = find_command(alias);
+        const CommandTableEntry* b = find_command(word);
+        EXPECT_EQ(a == nullptr, b == nullptr) << alias << " and " << word << " come together";
+        if (a && b) {
+            EXPECT_EQ(a->handler, b->handler) << alias;
+        }
+    }
+    // A shared handler acknowledges with the word as typed.
+    EXPECT_EQ(reply_to("free_schematic_tree"), "free_schematic_tree ok!\n");
+    EXPECT_EQ(reply_to("clear_lines"), "clear_lines ok!\n");
 }
 
 TEST(NumberWords, LeadingNumberCountsAndRangeErrorsAreInvalid) {

@@ -44,6 +44,17 @@ TEST(StartUp, ParserHelpVersionAndFailureStatuses) {
     EXPECT_NE(rest.out.find("ERROR: can't find file '-c'"), std::string::npos);
 }
 
+// The transcripts mask the banner line; its exact text is checked here.
+TEST(StartUp, BannerText) {
+    const std::string banner = "nlhe-solver 1042 - heads-up no-limit hold'em postflop solver\n";
+    ProgramRun plain = run_binary("");
+    EXPECT_EQ(plain.status, 0);
+    EXPECT_EQ(plain.out, banner);
+    ProgramRun coloured = run_binary("-v -r");
+    EXPECT_EQ(coloured.status, 0);
+    EXPECT_EQ(coloured.out, "\033[0;36m" + banner + "[verbosity 1]\n\033[0m");
+}
+
 TEST(StartUp, FirstReplyWithinMilliseconds) {
     const auto start = std::chrono::steady_clock::now();
     ProgramRun run = run_binary("-c is_ready");
