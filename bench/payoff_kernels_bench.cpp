@@ -5,6 +5,9 @@
 #include <random>
 #include <vector>
 
+#include "cards/hand_evaluator.h"
+#include "cards/hand_set.h"
+#include "solver/blocker_flags.h"
 #include "solver/payoff_kernels.h"
 #include "solver/river_scratch.h"
 
@@ -16,32 +19,34 @@ struct List {
     std::vector<std::vector<float>> reach;
 };
 
-// 1081 holdings in runs of 1..20 hands (about 100 runs, as on real river boards), eight reach
-// rows with a quarter of the hands at zero, every flag set.
+// The river list of a real board with full ranges (1081 hands in showdown order, its real
+// equal-strength runs), eight reach rows with a quarter of the hands at zero, flags from the
+// union of the rows.
 const List& RiverList() {
     static List list = [] {
+        InitHandEvalTables();
         List l;
+        CardMask flop = 0;
+        ParseCards(&flop, "Ks7h2d");
+        std::vector<double> full(kComboCount, 1.0);
+        HandSet set(&flop, MakeCard(7, 0), MakeCard(1, 3), 0);  // 9c, 3s
+        SetHoles(&set, full.data(), full.data());
+        const RiverRecord& rec = set.records[0].rivers[0];
+        const auto* bytes = reinterpret_cast<const uint8_t*>(rec.pairs.data());
+        l.pairs.assign(bytes, bytes + 2 * rec.pairs.size());
+        l.runs = rec.runLengths;
         std::mt19937 rng(1);
-        for (int a = 5; a < 52; ++a)
-            for (int b = a + 1; b < 52; ++b) {
-                l.pairs.push_back(static_cast<uint8_t>(a));
-                l.pairs.push_back(static_cast<uint8_t>(b));
-            }
-        int left = 1081;
-        while (left > 0) {
-            int length = std::min<int>(left, 1 + rng() % 20);
-            l.runs.push_back(static_cast<int16_t>(length));
-            left -= length;
-        }
         std::uniform_real_distribution<float> u(0.0f, 1.0f);
-        l.reach.assign(8, std::vector<float>(1081));
+        l.reach.assign(8, std::vector<float>(rec.hands.size()));
+        std::vector<float> any(rec.hands.size(), 0.0f);
         for (auto& row : l.reach)
-            for (float& r : row) r = u(rng) < 0.25f ? 0.0f : u(rng);
+            for (size_t i = 0; i < row.size(); ++i) {
+                row[i] = u(rng) < 0.25f ? 0.0f : u(rng);
+                if (row[i] != 0.0f) any[i] = 1.0f;
+            }
+        BuildBlockerFlags(ThreadRiverScratch()->groupFlags, any.data(), rec);
         return l;
     }();
-    uint16_t* flags = ThreadRiverScratch()->groupFlags;
-    for (size_t g = 0; g < list.runs.size(); ++g)
-        flags[g] = list.runs[g] <= 16 ? static_cast<uint16_t>((1u << list.runs[g]) - 1) : 1;
     return list;
 }
 
