@@ -11,11 +11,14 @@
 #include "cards/hand_evaluator.h"
 #include "interpreter/combo_order.h"
 #include "interpreter/line_set.h"
+#include "interpreter/node_commands.h"
 #include "interpreter/output.h"
 #include "interpreter/situation.h"
 #include "interpreter/tree_state.h"
 #include "solver/solved_tree.h"
 #include "solver/solver_defaults.h"
+#include "storage/lock_record.h"
+#include "storage/storage_interface.h"
 
 namespace {
 
@@ -109,6 +112,42 @@ TEST(TreeCommands, BuildLeavesTheTreeState) {
     EXPECT_EQ(g_solvedTree, before);
     EXPECT_EQ(StartStreet, 1);
     EXPECT_EQ(TreePot, 100.0);
+    // The flags line reads the lock record of the node's regret storage at the path's runout.
+    struct LockOnly : StorageInterface {
+        LockRecord record;
+        bool reset() override { return true; }
+        int32_t numHands(int32_t, int32_t) const override { return 0; }
+        void getStrategy(PooledArray*, int32_t, int32_t, const float*) override {}
+        void setAction(int32_t, int32_t, int32_t, const PooledArray&) override {}
+        void updateRegrets(int32_t, int32_t, const PooledArray&, const PooledArray*,
+                           const std::vector<int16_t>*, double) override {}
+        void accumulateStrategy(int32_t, int32_t, const PooledArray*, const PooledArray&,
+                                float) override {}
+        int64_t size(int32_t) const override { return 0; }
+        void save(BinaryWriter&) override {}
+        void load(BinaryReader&) override {}
+        StorageStreamInterface* unpack(StorageStreamInterface*, int32_t, int32_t) override {
+            return nullptr;
+        }
+        StorageStreamInterface* pack(StorageStreamInterface*, int32_t, bool) override {
+            return nullptr;
+        }
+        LockRecord* flagsPtr(int32_t, int32_t) override { return &record; }
+    };
+    auto* lock = new LockOnly;
+    TreeNode& check = g_solvedTree->nodes[1];
+    delete check.regrets;
+    check.regrets = lock;
+    for (uint32_t flags : {kLockNodeFlag, kLockCombosFlag}) {
+        lock->record.flags = flags;
+        clear_output_buffer();
+        auto show = Words("show_node r:0:c");
+        cmd_show_node(show);
+        const std::string want =
+            flags == kLockNodeFlag ? "flags: LOCKED\n" : "flags: COMBO_LOCKED\n";
+        EXPECT_NE(output_buffer().find(want), std::string::npos) << output_buffer();
+    }
+    lock->record.flags = 0;
     set_free_memory_source(nullptr);
     clear_output_buffer();
     libsubgame_free_scenario();

@@ -20,6 +20,7 @@
 #include "solver/solver_defaults.h"
 #include "storage/node_data.h"
 #include "storage/storage_interface.h"
+#include "storage/thread_array_pool.h"
 
 namespace {
 
@@ -427,6 +428,44 @@ TEST_F(SolvedTreeTest, NodeFlagsText) {
     EXPECT_EQ(text, "");
     libsubgame_node_flags_text(&text, 99, -1, -1);
     EXPECT_EQ(text, "");
+}
+
+}  // namespace
+
+namespace {
+
+// Build, storage, residency walk and tear-down again and again with growing hand counts, the
+// team's threads holding pooled rows in between: clean under the sanitizers, no pool left.
+TEST_F(SolvedTreeTest, RepeatedBuildAndTearDown) {
+    std::mt19937 rng(5);
+    const int64_t poolBlocksBefore = LivePoolBlocks();
+    for (int loop = 0; loop < 50; ++loop) {
+        std::vector<double> r0(kComboCount, 0.0), r1(kComboCount, 0.0);
+        const int wanted = 20 + loop * 25;
+        for (int i = 0; i < wanted; ++i) {
+            r0[rng() % kComboCount] = 1.0;
+            r1[rng() % kComboCount] = 0.5;
+        }
+        const int street = loop % 10 == 0 ? 1 : 2 + loop % 2;  // flop hand sets are the slow part
+        ASSERT_EQ(Build(street == 1 ? WorkedExample() : BetLines(street), "Ks7h2d", Card("9c"),
+                        Card("3s"), r0, r1),
+                  kBuildOk);
+        const int32_t kinds[2] = {loop % 2, loop % 2};
+        ASSERT_TRUE(libsubgame_reset_progress(kinds));
+        ASSERT_TRUE(CheckTreeStorageReady(g_solvedTree));
+        EXPECT_EQ(g_solvedTree->allResident, 1);
+        const int hands = static_cast<int>(g_solvedTree->hands->hands.size());
+#pragma omp parallel
+        {
+            EnsureThreadPool(hands);
+            PooledArray row;
+            ConstructPooledArray(&row, hands, true, true);
+            ReleasePooledArray(&row);
+        }
+        ASSERT_TRUE(libsubgame_free_scenario());
+        EXPECT_EQ(g_solvedTree, nullptr);
+    }
+    EXPECT_EQ(LivePoolBlocks(), poolBlocksBefore);
 }
 
 }  // namespace
