@@ -2,6 +2,4 @@
 
 #include "solver/solver_thread.h"
 
-bool TreeSolverRunning() {
-    return libsubgame_solver_running() != 0;
-}
+bool TreeSolverRunning() { return libsubgame_solver_running() != 0; }

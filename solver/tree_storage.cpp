@@ -9,6 +9,4 @@ void MakeNodeStorages(SolvedTree* tree, TreeNode* node, int32_t rootStreet) {
     (void)rootStreet;
 }
 
-void ClearStorageTraffic() {
-    ResetStorageTraffic();
-}
+void ClearStorageTraffic() { ResetStorageTraffic(); }
