@@ -1,7 +1,9 @@
 #include "compression/row_transform.h"
 
 // GCC 12 flags the undefined-value helpers inside its own AVX-512 intrinsics.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include <immintrin.h>
 
 #include "interpreter/services.h"
