@@ -87,59 +87,72 @@ bool BuildRowResiduals16Scalar(uint32_t* predicted, uint32_t* plain, const uint1
     return scalar_form(predicted, plain, row, ref, n);
 }
 
-bool BuildRowResiduals32Vec128(uint32_t* predicted, uint32_t* plain, const uint32_t* row,
-                               const uint32_t* ref, int32_t n) {
-    if (n <= 0) return false;
-    int32_t nzPlain, nzPredicted;
-    first_code(predicted, plain, row, ref, nzPlain, nzPredicted);
-    __m128i zeroPlain = _mm_setzero_si128(), zeroPredicted = _mm_setzero_si128();
-    const bool withRef = ref != nullptr;
+namespace {
+
+// The vector loops, eight positions per step from position 1; return the first position left.
+template <bool kRef>
+int32_t vec128_rows32(uint32_t* predicted, uint32_t* plain, const uint32_t* row,
+                      const uint32_t* ref, int32_t n, __m128i& zeroPlain, __m128i& zeroPredicted) {
     int32_t i = 1;
     for (; i + 8 <= n; i += 8) {
         for (int32_t h = 0; h < 8; h += 4) {
             const __m128i d = _mm_sub_epi32(load4(row + i + h), load4(row + i + h - 1));
-            const __m128i r = withRef ? _mm_sub_epi32(load4(ref + i + h), load4(ref + i + h - 1))
-                                      : _mm_setzero_si128();
-            step4(predicted + i + h, plain + i + h, d, r, withRef, zeroPlain, zeroPredicted);
+            const __m128i r = kRef ? _mm_sub_epi32(load4(ref + i + h), load4(ref + i + h - 1))
+                                   : _mm_setzero_si128();
+            step4(predicted + i + h, plain + i + h, d, r, kRef, zeroPlain, zeroPredicted);
         }
     }
-    const int32_t vectorCount = i - 1;
-    nzPlain += vectorCount - hsum(zeroPlain);
-    nzPredicted += vectorCount - hsum(zeroPredicted);
-    scalar_range(predicted, plain, row, ref, i, n, nzPlain, nzPredicted);
-    return withRef && nzPredicted < nzPlain;
+    return i;
 }
 
-bool BuildRowResiduals16Vec128(uint32_t* predicted, uint32_t* plain, const uint16_t* row,
-                               const uint16_t* ref, int32_t n) {
+// Eight 16-bit values at p - 1 ... p + 7 widened: the differences in two halves.
+inline void diff8(const uint16_t* p, __m128i& lo, __m128i& hi) {
+    const __m128i cur = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i prev = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p - 1));
+    lo = _mm_sub_epi32(_mm_cvtepu16_epi32(cur), _mm_cvtepu16_epi32(prev));
+    hi = _mm_sub_epi32(_mm_cvtepu16_epi32(_mm_srli_si128(cur, 8)),
+                       _mm_cvtepu16_epi32(_mm_srli_si128(prev, 8)));
+}
+
+template <bool kRef>
+int32_t vec128_rows16(uint32_t* predicted, uint32_t* plain, const uint16_t* row,
+                      const uint16_t* ref, int32_t n, __m128i& zeroPlain, __m128i& zeroPredicted) {
+    int32_t i = 1;
+    for (; i + 8 <= n; i += 8) {
+        __m128i dLo, dHi, rLo = _mm_setzero_si128(), rHi = _mm_setzero_si128();
+        diff8(row + i, dLo, dHi);
+        if (kRef) diff8(ref + i, rLo, rHi);
+        step4(predicted + i, plain + i, dLo, rLo, kRef, zeroPlain, zeroPredicted);
+        step4(predicted + i + 4, plain + i + 4, dHi, rHi, kRef, zeroPlain, zeroPredicted);
+    }
+    return i;
+}
+
+template <typename T, typename Loop>
+bool vec128_form(uint32_t* predicted, uint32_t* plain, const T* row, const T* ref, int32_t n,
+                 Loop withRef, Loop withoutRef) {
     if (n <= 0) return false;
     int32_t nzPlain, nzPredicted;
     first_code(predicted, plain, row, ref, nzPlain, nzPredicted);
     __m128i zeroPlain = _mm_setzero_si128(), zeroPredicted = _mm_setzero_si128();
-    const bool withRef = ref != nullptr;
-    int32_t i = 1;
-    for (; i + 8 <= n; i += 8) {
-        const __m128i cur = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i));
-        const __m128i prev = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i - 1));
-        const __m128i dLo = _mm_sub_epi32(_mm_cvtepu16_epi32(cur), _mm_cvtepu16_epi32(prev));
-        const __m128i dHi = _mm_sub_epi32(_mm_cvtepu16_epi32(_mm_srli_si128(cur, 8)),
-                                          _mm_cvtepu16_epi32(_mm_srli_si128(prev, 8)));
-        __m128i rLo = _mm_setzero_si128(), rHi = _mm_setzero_si128();
-        if (withRef) {
-            const __m128i rc = _mm_loadu_si128(reinterpret_cast<const __m128i*>(ref + i));
-            const __m128i rp = _mm_loadu_si128(reinterpret_cast<const __m128i*>(ref + i - 1));
-            rLo = _mm_sub_epi32(_mm_cvtepu16_epi32(rc), _mm_cvtepu16_epi32(rp));
-            rHi = _mm_sub_epi32(_mm_cvtepu16_epi32(_mm_srli_si128(rc, 8)),
-                                _mm_cvtepu16_epi32(_mm_srli_si128(rp, 8)));
-        }
-        step4(predicted + i, plain + i, dLo, rLo, withRef, zeroPlain, zeroPredicted);
-        step4(predicted + i + 4, plain + i + 4, dHi, rHi, withRef, zeroPlain, zeroPredicted);
-    }
-    const int32_t vectorCount = i - 1;
-    nzPlain += vectorCount - hsum(zeroPlain);
-    nzPredicted += vectorCount - hsum(zeroPredicted);
+    const int32_t i = ref ? withRef(predicted, plain, row, ref, n, zeroPlain, zeroPredicted)
+                          : withoutRef(predicted, plain, row, ref, n, zeroPlain, zeroPredicted);
+    nzPlain += (i - 1) - hsum(zeroPlain);
+    nzPredicted += (i - 1) - hsum(zeroPredicted);
     scalar_range(predicted, plain, row, ref, i, n, nzPlain, nzPredicted);
-    return withRef && nzPredicted < nzPlain;
+    return ref && nzPredicted < nzPlain;
+}
+
+}  // namespace
+
+bool BuildRowResiduals32Vec128(uint32_t* predicted, uint32_t* plain, const uint32_t* row,
+                               const uint32_t* ref, int32_t n) {
+    return vec128_form(predicted, plain, row, ref, n, vec128_rows32<true>, vec128_rows32<false>);
+}
+
+bool BuildRowResiduals16Vec128(uint32_t* predicted, uint32_t* plain, const uint16_t* row,
+                               const uint16_t* ref, int32_t n) {
+    return vec128_form(predicted, plain, row, ref, n, vec128_rows16<true>, vec128_rows16<false>);
 }
 
 __attribute__((target("avx512f,avx512bw,avx512vl"))) bool BuildRowResiduals16Vec512(
