@@ -22,7 +22,7 @@ void AverageRuns(uint16_t* q, int32_t n, const std::vector<int16_t>& groups) {
     int32_t pos = 0;
     for (const int16_t g : groups) {
         if (pos >= n) break;
-        if (g > 0) {
+        if (g > 1) {  // a run of one is its own mean
             const int32_t len = g < n - pos ? g : n - pos;
             int32_t sum = 0;
             for (int32_t i = 0; i < len; ++i) sum += q[pos + i];
