@@ -306,29 +306,32 @@ bool LoadRecordRanges(std::array<std::vector<float>, 4>* rows, const double* ran
     for (auto& row : *rows) row.clear();
     // Weights that do not make a hand live (not > 0, NaN included) count as 0 here too.
     auto weight = [](double w) { return w > 0 ? static_cast<float>(w) : 0.0f; };
-    std::vector<CardPair> pairs(n);
+    const std::vector<CardMask>& list = *hands;
+    (*rows)[0].reserve(n);
+    (*rows)[1].reserve(n);
     for (size_t i = 0; i < n; ++i) {
-        const int combo = ComboIndex((*hands)[i]);
-        pairs[i] = ComboCards(combo);
+        const int combo = ComboIndex(list[i]);
         (*rows)[0].push_back(weight(range0[combo]));
         (*rows)[1].push_back(weight(range1[combo]));
     }
-    // Compatible sum of the other row: its total less the hands sharing either card, the hand
-    // itself (sharing both) added back once.
+    // Each compatible sum is added up hand by hand: a total less the blocked weights would cancel
+    // away small weights beside large ones, and could even report no compatible pair. Four
+    // partial sums let the loop run in vector lanes; f32 weights add exactly in double unless
+    // they span a very wide range.
     double totals[2];
     for (int p = 0; p < 2; ++p) {
         const std::vector<float>& own = (*rows)[p];
         const std::vector<float>& other = (*rows)[1 - p];
-        double all = 0, perCard[kCardCount] = {};
-        for (size_t j = 0; j < n; ++j) {
-            all += other[j];
-            perCard[CardPairLo(pairs[j])] += other[j];
-            perCard[CardPairHi(pairs[j])] += other[j];
-        }
         double total = 0;
         for (size_t i = 0; i < n; ++i) {
-            const double compatible =
-                all - perCard[CardPairLo(pairs[i])] - perCard[CardPairHi(pairs[i])] + other[i];
+            const CardMask hand = list[i];
+            double part[4] = {0, 0, 0, 0};
+            size_t j = 0;
+            for (; j + 4 <= n; j += 4)
+                for (size_t l = 0; l < 4; ++l)
+                    part[l] += (hand & list[j + l]) ? 0.0 : static_cast<double>(other[j + l]);
+            for (; j < n; ++j) part[0] += (hand & list[j]) ? 0.0 : static_cast<double>(other[j]);
+            const double compatible = (part[0] + part[1]) + (part[2] + part[3]);
             total += static_cast<double>(own[i]) * compatible;
         }
         totals[p] = total;

@@ -435,10 +435,14 @@ TEST_F(HandSets, LivenessAndRootRows) {
     auto range0 = FullRange(), range1 = FullRange();
     const int both0 = ComboIndex(Board("AsAh")), only1 = ComboIndex(Board("QsQh"));
     const int nan0 = ComboIndex(Board("JsJh")), negative = ComboIndex(Board("TsTh"));
+    const int nanLive = ComboIndex(Board("9s9h"));
     range0[both0] = range1[both0] = 0;
     range0[only1] = 0;
     range0[nan0] = std::nan("");
     range1[nan0] = 0;
+    // Live through the other weight: the NaN must not reach the rows.
+    range0[nanLive] = std::nan("");
+    range1[nanLive] = 1;
     range0[negative] = -1;
     range1[negative] = 2;
     HandSet set(&flop, -1, -1, 0);
@@ -456,6 +460,9 @@ TEST_F(HandSets, LivenessAndRootRows) {
     ASSERT_TRUE(LoadRecordRanges(&rows, range0.data(), range1.data(), &set.hands));
     EXPECT_EQ(rows[0][set.index[only1]], 0.0f);
     EXPECT_EQ(rows[0][set.index[negative]], 0.0f);
+    ASSERT_NE(set.index[nanLive], kNoPosition);
+    EXPECT_EQ(rows[0][set.index[nanLive]], 0.0f);
+    EXPECT_EQ(rows[1][set.index[nanLive]], 1.0f);
     EXPECT_EQ(rows[1][set.index[negative]], 2.0f);
     for (const auto& row : rows)
         for (float v : row) ASSERT_TRUE(std::isfinite(v));
@@ -480,14 +487,28 @@ TEST_F(HandSets, LivenessAndRootRows) {
     HandSet randomSet(&flop, -1, -1, 0);
     ASSERT_TRUE(SetHoles(&randomSet, a.data(), b.data()));
     ASSERT_TRUE(LoadRecordRanges(&rows, a.data(), b.data(), &randomSet.hands));
-    double sum = 0;
-    for (size_t i = 0; i < randomSet.hands.size(); ++i) {
-        double compatible = 0;
-        for (size_t j = 0; j < randomSet.hands.size(); ++j)
-            if (!(randomSet.hands[i] & randomSet.hands[j])) compatible += rows[1][j];
-        sum += rows[2][i] * compatible;
+    for (int p = 0; p < 2; ++p) {
+        double sum = 0;
+        for (size_t i = 0; i < randomSet.hands.size(); ++i) {
+            double compatible = 0;
+            for (size_t j = 0; j < randomSet.hands.size(); ++j)
+                if (!(randomSet.hands[i] & randomSet.hands[j])) compatible += rows[1 - p][j];
+            sum += rows[2 + p][i] * compatible;
+        }
+        EXPECT_NEAR(sum, 1.0, 1e-5) << "player " << p;
     }
-    EXPECT_NEAR(sum, 1.0, 1e-5);
+
+    // A small compatible weight beside a large blocked one still counts: AsAh meets only QcQd.
+    std::vector<double> big0(kComboCount, 0), big1(kComboCount, 0);
+    big0[ComboIndex(Board("AsAh"))] = 1;
+    big1[ComboIndex(Board("AsQs"))] = 1e20;
+    big1[ComboIndex(Board("QcQd"))] = 1;
+    HandSet bigSet(&flop, -1, -1, 0);
+    ASSERT_TRUE(SetHoles(&bigSet, big0.data(), big1.data()));
+    ASSERT_TRUE(LoadRecordRanges(&rows, big0.data(), big1.data(), &bigSet.hands));
+    EXPECT_EQ(rows[2][bigSet.index[ComboIndex(Board("AsAh"))]], 1.0f);
+    EXPECT_EQ(rows[3][bigSet.index[ComboIndex(Board("QcQd"))]], 1.0f);
+    EXPECT_EQ(rows[3][bigSet.index[ComboIndex(Board("AsQs"))]], 1e20f);
 
     // No pair of hands without a shared card: failure, no normalised rows.
     std::vector<double> x(kComboCount, 0), y(kComboCount, 0);
