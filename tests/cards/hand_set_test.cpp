@@ -127,11 +127,18 @@ CardMask CanonicalFlop(const char* text, int* turnCard = nullptr, const char* tu
     return flop;
 }
 
-// Integer weights 1..4 on about a dozen hand classes (ranks and suitedness), every suit alike.
+// Integer weights 1..4 on a dozen hand classes (ranks and suitedness), every suit alike.
 std::vector<double> SymmetricRange(uint32_t seed) {
     std::mt19937 rng(seed);
+    // The 169 classes: pairs, suited and offsuit hands, keyed (high * 13 + low) * 2 + suited.
+    std::vector<int> classes;
+    for (int high = 0; high < 13; ++high)
+        for (int low = 0; low <= high; ++low)
+            for (int suited = 0; suited < (low < high ? 2 : 1); ++suited)
+                classes.push_back((high * 13 + low) * 2 + suited);
+    std::shuffle(classes.begin(), classes.end(), rng);
     std::vector<int> classWeight(13 * 13 * 2, 0);
-    for (int i = 0; i < 12; ++i) classWeight[rng() % classWeight.size()] = 1 + rng() % 4;
+    for (int i = 0; i < 12; ++i) classWeight[classes[i]] = 1 + rng() % 4;
     std::vector<double> range(kComboCount);
     for (int k = 0; k < kComboCount; ++k) {
         const CardPair p = ComboCards(k);
@@ -552,35 +559,91 @@ TEST_F(HandSets, InconsistentIsomorphismIsReportedAndFails) {
     EXPECT_EQ(lines.size(), 11u + 110u + 169u);
 }
 
-TEST_F(HandSets, BuildingTwiceGivesIdenticalSets) {
-    const CardMask flop = CanonicalFlop("5s5dJs");
-    const auto range0 = SymmetricRange(50), range1 = SymmetricRange(51);
-    HandSet a(&flop, -1, -1, 1), b(&flop, -1, -1, 1);
-    ASSERT_TRUE(SetHoles(&a, range0.data(), range1.data()));
-    ASSERT_TRUE(SetHoles(&b, range0.data(), range1.data()));
+void ExpectSameGroups(const RiverRecord& x, const RiverRecord& y) {
+    ASSERT_EQ(x.smallGroups.size(), y.smallGroups.size());
+    for (size_t g = 0; g < x.smallGroups.size(); ++g) {
+        const SmallGroup &p = x.smallGroups[g], &q = y.smallGroups[g];
+        ASSERT_EQ(p.group, q.group);
+        ASSERT_EQ(p.first, q.first);
+        ASSERT_EQ(p.count, q.count);
+        ASSERT_EQ(p.laneMask, q.laneMask);
+    }
+    ASSERT_EQ(x.largeGroups.size(), y.largeGroups.size());
+    for (size_t g = 0; g < x.largeGroups.size(); ++g) {
+        const LargeGroup &p = x.largeGroups[g], &q = y.largeGroups[g];
+        ASSERT_EQ(p.group, q.group);
+        ASSERT_EQ(p.first, q.first);
+        ASSERT_EQ(p.count, q.count);
+    }
+}
+
+// Every list, table and layout of two sets.
+void ExpectSameSet(const HandSet& a, const HandSet& b) {
     ASSERT_EQ(a.hands, b.hands);
+    ASSERT_EQ(a.pairs, b.pairs);
+    ASSERT_TRUE(std::equal(a.index, a.index + kComboCount, b.index));
+    ASSERT_EQ(a.recordHandCounts, b.recordHandCounts);
     ASSERT_EQ(a.riverHandCounts, b.riverHandCounts);
+    ASSERT_TRUE(std::equal(a.cardToRecord, a.cardToRecord + kCardCount, b.cardToRecord));
     ASSERT_EQ(a.records.size(), b.records.size());
     for (size_t r = 0; r < a.records.size(); ++r) {
         const SubgameRecord &x = a.records[r], &y = b.records[r];
+        ASSERT_EQ(x.board, y.board);
+        ASSERT_EQ(x.card, y.card);
+        ASSERT_EQ(x.weight, y.weight);
         ASSERT_EQ(x.hands, y.hands);
+        ASSERT_EQ(x.pairs, y.pairs);
+        ASSERT_TRUE(std::equal(x.index, x.index + kComboCount, y.index));
         ASSERT_EQ(x.strengths, y.strengths);
         ASSERT_EQ(x.maps, y.maps);
-        ASSERT_TRUE(std::equal(x.index, x.index + kComboCount, y.index));
+        ASSERT_EQ(x.riverHandCounts, y.riverHandCounts);
+        ASSERT_TRUE(std::equal(x.cardToRiver, x.cardToRiver + kCardCount, y.cardToRiver));
         ASSERT_EQ(x.rivers.size(), y.rivers.size());
         for (size_t c = 0; c < x.rivers.size(); ++c) {
-            ASSERT_EQ(x.rivers[c].hands, y.rivers[c].hands);
-            ASSERT_EQ(x.rivers[c].maps, y.rivers[c].maps);
-            ASSERT_EQ(x.rivers[c].runLengths, y.rivers[c].runLengths);
-            ASSERT_EQ(x.rivers[c].smallGroups.size(), y.rivers[c].smallGroups.size());
+            const RiverRecord &u = x.rivers[c], &v = y.rivers[c];
+            ASSERT_EQ(u.board, v.board);
+            ASSERT_EQ(u.card, v.card);
+            ASSERT_EQ(u.weight, v.weight);
+            ASSERT_EQ(u.hands, v.hands);
+            ASSERT_EQ(u.pairs, v.pairs);
+            ASSERT_TRUE(std::equal(u.index, u.index + kComboCount, v.index));
+            ASSERT_EQ(u.strengths, v.strengths);
+            ASSERT_EQ(u.runLengths, v.runLengths);
+            ASSERT_EQ(u.maps, v.maps);
+            ExpectSameGroups(u, v);
         }
     }
-    FlatIndexLists la, lb;
-    FlattenIndexLists(&la, 3, &a.riverHandCounts);
-    FlattenIndexLists(&lb, 3, &b.riverHandCounts);
-    EXPECT_EQ(la.paddedSize, lb.paddedSize);
-    EXPECT_EQ(la.packedSize, lb.packedSize);
-    EXPECT_EQ(la.runoutCount, 1429u);
+}
+
+// The 4-thread record loop against itself and against a serial pass in reverse record order:
+// a race or a result that depends on the schedule shows as a difference.
+TEST_F(HandSets, BuildsDoNotDependOnTheSchedule) {
+    const char* flops[] = {"5s5dJs", "4h9hQh"};
+    uint32_t seed = 50;
+    for (const char* text : flops) {
+        const CardMask flop = CanonicalFlop(text);
+        const auto range0 = SymmetricRange(seed++), range1 = SymmetricRange(seed++);
+        HandSet a(&flop, -1, -1, 1), b(&flop, -1, -1, 1), serial(&flop, -1, -1, 1);
+        ASSERT_TRUE(SetHoles(&a, range0.data(), range1.data()));
+        ASSERT_TRUE(SetHoles(&b, range0.data(), range1.data()));
+        ExpectSameSet(a, b);
+
+        ASSERT_TRUE(SetHoles(&serial, range0.data(), range1.data()));
+        for (size_t r = serial.records.size(); r-- > 0;) {
+            SubgameRecord& record = serial.records[r];
+            record = SubgameRecord(&serial, record.card, record.weight, -1, 1);
+            ASSERT_TRUE(SetupSubgameRecord(&record, &serial.hands, serial.index));
+            serial.recordHandCounts[r] = static_cast<int32_t>(record.hands.size());
+            serial.riverHandCounts[r] = record.riverHandCounts;
+        }
+        ExpectSameSet(a, serial);
+
+        FlatIndexLists la, lb;
+        FlattenIndexLists(&la, 3, &a.riverHandCounts);
+        FlattenIndexLists(&lb, 3, &serial.riverHandCounts);
+        EXPECT_EQ(la.paddedSize, lb.paddedSize);
+        EXPECT_EQ(la.packedSize, lb.packedSize);
+    }
 }
 
 }  // namespace
