@@ -6,7 +6,8 @@
 double word_to_finite(const std::string& word) {
     const double value = std::stod(word);
     if (!std::isfinite(value)) throw std::invalid_argument("non-finite number");
-    return value;
+    // "-0" means 0; kept negative it would print as "-0" in amounts and reports.
+    return value + 0.0;
 }
 
 double word_to_amount(const std::string& word) {

@@ -5,7 +5,7 @@
 
 #include <string>
 
-// stod, refusing NaN and infinities (one NaN would spoil a whole solve).
+// stod, refusing NaN and infinities (one NaN would spoil a whole solve); -0 reads as 0.
 double word_to_finite(const std::string& word);
 
 // A betting amount: word_to_finite, also refusing anything above 2^31 - 1, which would

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <limits>
 #include <random>
 #include <sstream>
@@ -157,6 +158,19 @@ TEST(LineSet, BadNumbersChangeNothing) {
     EXPECT_EQ(keys(*set.root), (std::vector<double>{2147483647.0}));
     EXPECT_ANY_THROW(remove_line(set, line("remove_line", "nan")));
     EXPECT_EQ(keys(*set.root), (std::vector<double>{2147483647.0}));
+}
+
+TEST(LineSet, NegativeZeroIsZero) {
+    LineSet set;
+    enter_line(set, line("add_line", "-0 50"), false);
+    const LineNode& check = at(*set.root, 0);
+    EXPECT_FALSE(std::signbit(check.amount));
+    EXPECT_FALSE(std::signbit(check.contribution[0]));
+    StartStreet = 1;
+    clear_output_buffer();
+    print_line_set(*set.root, "", 0.0);
+    EXPECT_EQ(output_buffer().substr(0, 15), "1,0: check 0.0\n");
+    clear_output_buffer();
 }
 
 TEST(LineSet, RemoveLineTreatsZeroAfterABetAsTheFold) {

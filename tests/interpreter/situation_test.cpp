@@ -138,6 +138,8 @@ TEST_F(SituationTest, AccuracyFollowsThePotOnlyAsAFraction) {
     EXPECT_EQ(libsubgame_get_target_accuracy(), 2.0);
     EXPECT_EQ(reply("set_accuracy 0.5 fractions extra"),
               "[accuracy 0.5 (0.01 fraction)]\nset_accuracy ok!\n");
+    EXPECT_EQ(reply("set_accuracy -0"), "[accuracy 0 (0 fraction)]\nset_accuracy ok!\n");
+    reply("set_accuracy 0.5 fractions extra");
     Verbosity = 0;
     for (const char* bad : {"set_accuracy nan", "set_accuracy inf", "set_accuracy x"})
         EXPECT_EQ(reply(bad), "Invalid value\n") << bad;
