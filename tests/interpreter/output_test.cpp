@@ -4,8 +4,10 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <stdexcept>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -89,6 +91,16 @@ TEST(FatalExit, PrintsFailAndEndsWithStatusOne) {
             fail_fatal(nullptr);
         },
         testing::ExitedWithCode(1), "^fail\n$");
+    // From a worker thread, while the main thread still runs: exit handlers and static
+    // destructors must not run under it.
+    EXPECT_EXIT(
+        {
+            dup2(2, 1);
+            std::atexit([] { std::fputs("exit handlers ran\n", stderr); });
+            std::thread worker([] { fail_fatal("worker"); });
+            worker.join();
+        },
+        testing::ExitedWithCode(1), "^fail \\(worker\\)\n$");
 }
 
 }  // namespace
