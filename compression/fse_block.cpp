@@ -494,7 +494,9 @@ size_t FSE_readNCount(short* norm, unsigned* maxSymbolValuePtr, unsigned* tableL
                       const void* src, size_t srcSize) {
     if (srcSize < 4) return error(FSE_ERROR_srcSize_wrong);
     HeaderReader in{static_cast<const uint8_t*>(src), srcSize};
-    const unsigned maxSymbolValue = *maxSymbolValuePtr;
+    // norm holds at most 256 counts.
+    const unsigned maxSymbolValue =
+        *maxSymbolValuePtr < FSE_MAX_SYMBOL_VALUE ? *maxSymbolValuePtr : FSE_MAX_SYMBOL_VALUE;
     const unsigned accuracy = in.read(4) + FSE_MIN_TABLELOG;
     if (accuracy > 15) return error(FSE_ERROR_tableLog_tooLarge);
     *tableLogPtr = accuracy;

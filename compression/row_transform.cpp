@@ -128,15 +128,11 @@ int32_t vec128_rows16(uint32_t* predicted, uint32_t* plain, const uint16_t* row,
     return i;
 }
 
-template <typename T, typename Loop>
-bool vec128_form(uint32_t* predicted, uint32_t* plain, const T* row, const T* ref, int32_t n,
-                 Loop withRef, Loop withoutRef) {
-    if (n <= 0) return false;
-    int32_t nzPlain, nzPredicted;
-    first_code(predicted, plain, row, ref, nzPlain, nzPredicted);
-    __m128i zeroPlain = _mm_setzero_si128(), zeroPredicted = _mm_setzero_si128();
-    const int32_t i = ref ? withRef(predicted, plain, row, ref, n, zeroPlain, zeroPredicted)
-                          : withoutRef(predicted, plain, row, ref, n, zeroPlain, zeroPredicted);
+// Counts of the vector part (positions 1 to i - 1) and the scalar tail; the tag.
+template <typename T>
+bool finish_form(uint32_t* predicted, uint32_t* plain, const T* row, const T* ref, int32_t n,
+                 int32_t i, int32_t nzPlain, int32_t nzPredicted, __m128i zeroPlain,
+                 __m128i zeroPredicted) {
     nzPlain += (i - 1) - hsum(zeroPlain);
     nzPredicted += (i - 1) - hsum(zeroPredicted);
     scalar_range(predicted, plain, row, ref, i, n, nzPlain, nzPredicted);
@@ -147,12 +143,24 @@ bool vec128_form(uint32_t* predicted, uint32_t* plain, const T* row, const T* re
 
 bool BuildRowResiduals32Vec128(uint32_t* predicted, uint32_t* plain, const uint32_t* row,
                                const uint32_t* ref, int32_t n) {
-    return vec128_form(predicted, plain, row, ref, n, vec128_rows32<true>, vec128_rows32<false>);
+    if (n <= 0) return false;
+    int32_t nzPlain, nzPredicted;
+    first_code(predicted, plain, row, ref, nzPlain, nzPredicted);
+    __m128i zp = _mm_setzero_si128(), zq = _mm_setzero_si128();
+    const int32_t i = ref ? vec128_rows32<true>(predicted, plain, row, ref, n, zp, zq)
+                          : vec128_rows32<false>(predicted, plain, row, ref, n, zp, zq);
+    return finish_form(predicted, plain, row, ref, n, i, nzPlain, nzPredicted, zp, zq);
 }
 
 bool BuildRowResiduals16Vec128(uint32_t* predicted, uint32_t* plain, const uint16_t* row,
                                const uint16_t* ref, int32_t n) {
-    return vec128_form(predicted, plain, row, ref, n, vec128_rows16<true>, vec128_rows16<false>);
+    if (n <= 0) return false;
+    int32_t nzPlain, nzPredicted;
+    first_code(predicted, plain, row, ref, nzPlain, nzPredicted);
+    __m128i zp = _mm_setzero_si128(), zq = _mm_setzero_si128();
+    const int32_t i = ref ? vec128_rows16<true>(predicted, plain, row, ref, n, zp, zq)
+                          : vec128_rows16<false>(predicted, plain, row, ref, n, zp, zq);
+    return finish_form(predicted, plain, row, ref, n, i, nzPlain, nzPredicted, zp, zq);
 }
 
 __attribute__((target("avx512f,avx512bw,avx512vl"))) bool BuildRowResiduals16Vec512(
