@@ -151,10 +151,14 @@ ReferenceCfr::Result ReferenceCfr::Walk(int node, int river, int p, bool update,
     }
     if (n.kind != 0) return Terminal(node, river, p, opp);
     const int actions = static_cast<int>(n.children.size());
-    std::vector<std::vector<double>> s(kCombos);
-    for (int i : liveList_)
-        if (Available(i, river))
-            s[i] = update ? CurrentStrategy(node, river, i) : EvaluationStrategy(node, river, i);
+    // s[i * actions + a]: the strategy of hand i.
+    std::vector<double> s(static_cast<size_t>(kCombos) * actions, 0.0);
+    for (int i : liveList_) {
+        if (!Available(i, river)) continue;
+        const std::vector<double> si =
+            update ? CurrentStrategy(node, river, i) : EvaluationStrategy(node, river, i);
+        std::copy(si.begin(), si.end(), s.begin() + static_cast<size_t>(i) * actions);
+    }
 
     Result r{Row(kCombos, 0.0), Row(kCombos, 0.0)};
     if (n.player == p) {
@@ -163,7 +167,7 @@ ReferenceCfr::Result ReferenceCfr::Walk(int node, int river, int p, bool update,
             Result child = Walk(n.children[a], river, p, update, opp);
             for (int i : liveList_) {
                 if (!Available(i, river)) continue;
-                r.value[i] += s[i][a] * child.value[i];
+                r.value[i] += s[i * actions + a] * child.value[i];
                 r.best[i] = a == 0 ? child.best[i] : std::max(r.best[i], child.best[i]);
             }
             childValues.push_back(child.value);
@@ -187,13 +191,13 @@ ReferenceCfr::Result ReferenceCfr::Walk(int node, int river, int p, bool update,
         for (int j : liveList_) {
             if (!Available(j, river) || opp[j] == 0) continue;
             double* sums = &sums_[Slot(node, river, j)];
-            for (int a = 0; a < actions; ++a) sums[a] += w * s[j][a] * opp[j];
+            for (int a = 0; a < actions; ++a) sums[a] += w * s[j * actions + a] * opp[j];
         }
     }
     for (int a = 0; a < actions; ++a) {
         Row reach(kCombos, 0.0);
         for (int j : liveList_)
-            if (Available(j, river)) reach[j] = opp[j] * s[j][a];
+            if (Available(j, river)) reach[j] = opp[j] * s[j * actions + a];
         Result child = Walk(n.children[a], river, p, update, reach);
         for (int i : liveList_) {
             r.value[i] += child.value[i];
