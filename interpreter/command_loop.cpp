@@ -84,7 +84,9 @@ void dispatch_command(CommandWords& words) {
     if (words[0][0] == '#') return;
     if (words[0] == "exit") exit_program(0);
 
-    const CommandTableEntry* entry = find_command(words[0].c_str());
+    // The comparison is of whole words: a word with a NUL byte must not match its prefix.
+    const CommandTableEntry* entry =
+        words[0].find('\0') == std::string::npos ? find_command(words[0].c_str()) : nullptr;
     if (!entry) {
         out_printf("ERROR: Command %s not recognized\n", words[0].c_str());
         return;

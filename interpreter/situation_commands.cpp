@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <stdexcept>
 
 #include "cards/cards.h"
 #include "interpreter/combo_order.h"
@@ -27,6 +28,8 @@ constexpr double kSmallestWeight = 0.00001;
 
 CardMask card_word(const std::string& word) {
     CardMask mask = 0;
+    // The parser reads up to a NUL byte; the rest of such a word would go unread.
+    if (word.find('\0') != std::string::npos) throw std::runtime_error("ERROR: invalid card\n");
     ParseCards(&mask, word.c_str());
     return mask;
 }

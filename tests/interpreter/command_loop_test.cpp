@@ -73,6 +73,8 @@ TEST(Dispatch, RepliesAndErrors) {
     EXPECT_EQ(reply_to(""), "");
     EXPECT_EQ(reply_to("LABEL:"), "ERROR: Command LABEL: not recognized\n");
     EXPECT_EQ(reply_to("LABEL: nothing"), "");
+    // A NUL byte is part of the word: no command has it.
+    EXPECT_EQ(reply_to(std::string("is_ready\0x", 10)), "ERROR: Command is_ready not recognized\n");
     EXPECT_EQ(current_command_word(), "is_ready");
 }
 

@@ -115,6 +115,7 @@ TEST_F(SituationTest, BoardWordsAndDuplicates) {
                             "set_board Ks 7h 2d 9c8c", "set_board Ks 7h 2d 9c 8c 3c"})
         EXPECT_EQ(reply(bad), "ERROR: set_board incorrect or missing argument\n") << bad;
     EXPECT_EQ(reply("set_board KsKs 7h 2d"), "ERROR: invalid card\n");
+    EXPECT_EQ(reply(std::string("set_board Ks\0Qd 7h 2d", 21)), "ERROR: invalid card\n");
     EXPECT_EQ(BoardMasks, before);
 }
 
