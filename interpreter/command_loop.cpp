@@ -157,6 +157,8 @@ int run_to_orderly_end(int (*body)(const void* context), const void* context) {
 }
 
 bool file_exists(const std::string& path) {
+    // No file name holds a NUL byte; the system would read only the part before it.
+    if (path.find('\0') != std::string::npos) return false;
     struct stat status;
     return ::stat(path.c_str(), &status) == 0;
 }

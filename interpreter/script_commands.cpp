@@ -33,8 +33,9 @@ void cmd_load_script(CommandWords& words) {
     if (Verbosity > 0) out_printf("[load_script %s]\n", path.c_str());
     // A script that loads itself would otherwise recurse until the stack runs out.
     if (ScriptDepth >= kMaxScriptNesting) throw_command_error("nesting too deep");
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
-                                                         std::fclose);
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(
+        path.find('\0') == std::string::npos ? std::fopen(path.c_str(), "rb") : nullptr,
+        std::fclose);
     // A directory opens but reads nothing: that would silently run an empty script.
     struct stat status;
     if (!file || ::fstat(::fileno(file.get()), &status) != 0 || S_ISDIR(status.st_mode)) {

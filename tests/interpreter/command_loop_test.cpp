@@ -82,6 +82,12 @@ TEST(Dispatch, SkipModeEndsOnlyAtItsLabel) {
     const std::string exists = NLHE_TEST_DATA_DIR "/interpreter/command_loop_test.cpp";
     EXPECT_EQ(reply_to("skip_if_done /no/such/file L"), "skip_if_done ok!\n");
     EXPECT_EQ(skip_label(), "");
+    // A name with a NUL byte names no file, even when the part before it does.
+    EXPECT_EQ(reply_to("skip_if_done \"" + exists + std::string("\0x\" L", 5)),
+              "skip_if_done ok!\n");
+    EXPECT_EQ(skip_label(), "");
+    EXPECT_EQ(reply_to("load_script \"" + exists + std::string("\0x\"", 3)),
+              "ERROR: load_script can't open file\n");
     EXPECT_EQ(reply_to("skip_if_done \"" + exists + "\" L"), "skip_if_done ok!\n");
     EXPECT_EQ(skip_label(), "L");
     EXPECT_EQ(reply_to("is_ready"), "");
