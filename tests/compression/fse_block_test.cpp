@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "byte_sources.h"
+#include "rfc_header_reader.h"
 
 namespace {
 
@@ -129,6 +130,15 @@ void round_trips(int sources, size_t largest, uint64_t seed) {
         }
         coded++;
         ASSERT_LE(r, size - 2);
+        // The header reads the same by the RFC's description as by FSE_readNCount.
+        const RfcHeader rfc = rfc_read_header(dst.data(), r);
+        short readNorm[256];
+        unsigned readMax = 255, readLog = 0;
+        ASSERT_TRUE(rfc.ok);
+        ASSERT_EQ(FSE_readNCount(readNorm, &readMax, &readLog, dst.data(), r), rfc.bytes);
+        ASSERT_EQ(static_cast<int>(readLog), rfc.accuracyLog);
+        ASSERT_EQ(readMax + 1, rfc.probabilities.size());
+        for (unsigned s = 0; s <= readMax; s++) ASSERT_EQ(readNorm[s], rfc.probabilities[s]);
         // A roomier destination shows the block ends by itself at exactly its length.
         const size_t d = FSE_decompress(back.data(), back.size(), dst.data(), r);
         ASSERT_EQ(d, size) << byte_sources::shape_name(shape) << " " << FSE_getErrorName(d);
