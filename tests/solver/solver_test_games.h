@@ -117,4 +117,13 @@ inline bool BuildTree(CardMask flop, int turn, int river, const std::vector<Tree
     return libsubgame_reset_progress(kinds ? kinds : plain) && CheckTreeStorageReady(g_solvedTree);
 }
 
+// A situation: flop, fixed turn and river card numbers (-1 when not fixed), lines and ranges.
+struct Spot {
+    CardMask flop;
+    int turn, river;
+    std::vector<TreeLine> lines;
+    std::vector<double> r0, r1;
+    CardMask Board() const { return flop | CardBit(turn) | (river >= 0 ? CardBit(river) : 0); }
+};
+
 }  // namespace testgames

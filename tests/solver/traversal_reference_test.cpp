@@ -22,14 +22,6 @@ namespace {
 
 using namespace testgames;
 
-struct Spot {
-    CardMask flop;
-    int turn, river;
-    std::vector<TreeLine> lines;
-    std::vector<double> r0, r1;
-    CardMask Board() const { return flop | CardBit(turn) | (river >= 0 ? CardBit(river) : 0); }
-};
-
 Spot RiverSpot(int hands, uint32_t seed) {
     Spot s;
     s.flop = Cards("Td 9d 6h");
