@@ -73,13 +73,14 @@ SolvedTree::~SolvedTree() {
 }
 
 void DestroySolvedTree(SolvedTree* tree) {
+    // Storages first: river storages read their layout (the index lists) as they go.
+    for (TreeNode& node : tree->nodes) node.releaseOwned();
+    tree->nodes.clear();
     tree->hands.reset();
     tree->indexLists.clear();
     tree->ranges[0].clear();
     tree->ranges[1].clear();
     for (auto& row : tree->rootRows) row.clear();
-    for (TreeNode& node : tree->nodes) node.releaseOwned();
-    tree->nodes.clear();
 }
 
 // ---------------------------------------------------------------------------------------------

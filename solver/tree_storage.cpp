@@ -1,12 +1,21 @@
 #include "solver/tree_storage.h"
 
+#include "cards/flat_index_lists.h"
 #include "solver/solved_tree.h"
+#include "storage/node_storage_factory.h"
 #include "storage/storage_io_counters.h"
 
 void MakeNodeStorages(SolvedTree* tree, TreeNode* node, int32_t rootStreet) {
-    (void)tree;
-    (void)node;
-    (void)rootStreet;
+    const uint32_t kinds[2] = {static_cast<uint32_t>(tree->streamKinds[0]),
+                               static_cast<uint32_t>(tree->streamKinds[1])};
+    const size_t actions = node->children.size();
+    const FlatIndexLists* layout =
+        actions < tree->indexLists.size() ? tree->indexLists[actions].get() : nullptr;
+    CreateNodeStorages(node, tree->hands.get(), layout, tree->params.streetBytes,
+                       tree->averaging != 0, rootStreet, kinds, tree->formatVersion >= 5,
+                       tree->riverStrategy != 0);
 }
 
-void ClearStorageTraffic() { ResetStorageTraffic(); }
+void ClearStorageTraffic() {
+    ResetStorageTraffic();
+}
