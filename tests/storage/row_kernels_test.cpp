@@ -73,10 +73,13 @@ Row Null(int32_t count) {
 
 using Mask = std::vector<uint8_t>;
 // One kernel: runs it on pooled rows (dst, a, b) and gives the reference result of dst.
+// Operand counts are n plus dExtra, aExtra, bExtra: a destination resized to a.count starts at
+// another count, and operands longer than the loop show which count the loop runs over.
 struct Kernel {
     const char* name;
     std::function<void(PooledArray*, PooledArray*, PooledArray*, const uint8_t*)> run;
     std::function<Row(Row, const Row&, const Row&, const Mask&)> reference;
+    int32_t dExtra, aExtra, bExtra;
 };
 
 const Kernel kKernels[] = {
@@ -90,7 +93,8 @@ const Kernel kKernels[] = {
          float s = 0;
          for (int32_t i = 0; i < d.count; ++i) s += d.v[i] *= b.v[i];
          return s < FLT_MIN ? Null(d.count) : d;
-     }},
+     },
+     0, 0, 2},
     {"MultiplyRowsSparse",
      [](PooledArray* d, PooledArray* a, PooledArray* b, const uint8_t*) {
          MultiplyRowsSparse(d, a, b);
@@ -102,7 +106,8 @@ const Kernel kKernels[] = {
          float s = 0;
          for (int32_t i = 0; i < a.count; ++i) s += r.v[i] = a.v[i] * b.v[i];
          return s < FLT_MIN ? Null(a.count) : r;
-     }},
+     },
+     3, 0, 2},
     {"MultiplyRows",
      [](PooledArray* d, PooledArray* a, PooledArray* b, const uint8_t*) { MultiplyRows(d, a, b); },
      [](Row, const Row& a, const Row& b, const Mask&) {
@@ -110,7 +115,8 @@ const Kernel kKernels[] = {
          Row r{true, a.count, std::vector<float>(a.count)};
          for (int32_t i = 0; i < a.count; ++i) r.v[i] = a.v[i] * b.v[i];
          return r;
-     }},
+     },
+     3, 0, 2},
     {"MultiplyRowsMasked",
      [](PooledArray* d, PooledArray* a, PooledArray* b, const uint8_t* m) {
          MultiplyRowsMasked(d, a, b, m);
@@ -120,7 +126,8 @@ const Kernel kKernels[] = {
          Row r{true, a.count, std::vector<float>(a.count)};
          for (int32_t i = 0; i < a.count; ++i) r.v[i] = m[i] ? a.v[i] * b.v[i] : a.v[i];
          return r;
-     }},
+     },
+     3, 0, 2},
     {"AccumulateProduct",
      [](PooledArray* d, PooledArray* a, PooledArray* b, const uint8_t*) {
          AccumulateProduct(d, a, b);
@@ -130,14 +137,16 @@ const Kernel kKernels[] = {
          d = Materialise(d);
          for (int32_t i = 0; i < d.count; ++i) d.v[i] = std::fma(a.v[i], b.v[i], d.v[i]);
          return d;
-     }},
+     },
+     0, 1, 2},
     {"MaxRowInPlace",
      [](PooledArray* d, PooledArray* a, PooledArray*, const uint8_t*) { MaxRowInPlace(d, a); },
      [](Row d, const Row& a, const Row&, const Mask&) {
          d = Materialise(d);
          for (int32_t i = 0; i < d.count; ++i) d.v[i] = Max(d.v[i], a.has ? a.v[i] : 0.0f);
          return d;
-     }},
+     },
+     0, 1, 0},
     {"MaxOrAccumulateMasked",
      [](PooledArray* d, PooledArray* a, PooledArray* b, const uint8_t* m) {
          MaxOrAccumulateMasked(d, a, b, m);
@@ -152,7 +161,8 @@ const Kernel kKernels[] = {
              }
          }
          return d;
-     }},
+     },
+     0, 1, 2},
     {"ScaleAddRow",
      [](PooledArray* d, PooledArray* a, PooledArray*, const uint8_t*) { ScaleAddRow(d, a, -0.7f); },
      [](Row d, const Row& a, const Row&, const Mask&) {
@@ -160,7 +170,8 @@ const Kernel kKernels[] = {
          d = Materialise(d);
          for (int32_t i = 0; i < d.count; ++i) d.v[i] = std::fma(-0.7f, a.v[i], d.v[i]);
          return d;
-     }},
+     },
+     0, 1, 0},
     {"SubtractRow",
      [](PooledArray* d, PooledArray* a, PooledArray*, const uint8_t*) { SubtractRow(d, a); },
      [](Row d, const Row& a, const Row&, const Mask&) {
@@ -168,14 +179,16 @@ const Kernel kKernels[] = {
          d = Materialise(d);
          for (int32_t i = 0; i < d.count; ++i) d.v[i] -= a.v[i];
          return d;
-     }},
+     },
+     0, 1, 0},
     {"ClampRowBelow",
      [](PooledArray* d, PooledArray*, PooledArray*, const uint8_t*) { ClampRowBelow(d, 0.5f); },
      [](Row d, const Row&, const Row&, const Mask&) {
          d = Materialise(d);
          for (auto& x : d.v) x = Max(x, 0.5f);
          return d;
-     }},
+     },
+     0, 0, 0},
 };
 
 void SparseWithNullFirstOperand() {
@@ -196,11 +209,12 @@ TEST(RowKernels, MatchTheScalarReferenceForEveryNullCombination) {
         if (pooled) EnsureThreadPool(1176);
         for (const Kernel& k : kKernels) {
             for (int32_t n : kCounts) {
-                Mask mask(n);
+                Mask mask(n + 3);
                 for (auto& m : mask) m = rng() % 3 == 0;
                 for (int combo = 0; combo < 8; ++combo) {
-                    const Row d = Random(rng, combo & 1, n), a = Random(rng, combo & 2, n),
-                              b = Random(rng, combo & 4, n);
+                    const Row d = Random(rng, combo & 1, n + k.dExtra),
+                              a = Random(rng, combo & 2, n + k.aExtra),
+                              b = Random(rng, combo & 4, n + k.bExtra);
                     if (std::string(k.name) == "MultiplyRowsSparse" && d.has && !a.has) continue;
                     PooledArray pd = ToPooled(d), pa = ToPooled(a), pb = ToPooled(b);
                     k.run(&pd, &pa, &pb, mask.data());
@@ -208,6 +222,7 @@ TEST(RowKernels, MatchTheScalarReferenceForEveryNullCombination) {
                                std::string(k.name) + " n=" + std::to_string(n) +
                                    " combo=" + std::to_string(combo));
                     ExpectSame(pa, a, std::string(k.name) + " leaves a");
+                    ExpectSame(pb, b, std::string(k.name) + " leaves b");
                     ReleasePooledArray(&pd);
                     ReleasePooledArray(&pa);
                     ReleasePooledArray(&pb);
