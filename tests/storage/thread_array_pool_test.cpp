@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <mutex>
+#include <random>
 #include <thread>
 #include <vector>
 
@@ -166,5 +168,48 @@ TEST(ThreadArrayPool, EndingThreadsLeaveNoBlockBehind) {
         }
         for (auto& t : threads) t.join();
     }
+    EXPECT_EQ(LivePoolBlocks(), start);
+}
+
+TEST(ThreadArrayPool, RowsTradedBetweenThreadsOfDifferentPoolSizes) {
+    // Threads with pools of three block sizes hand rows to each other: a row released on a
+    // thread whose pool has another size must not join its free list, or the next row taken
+    // from that list overruns the block (AddressSanitizer sees the write past it).
+    const int64_t start = LivePoolBlocks();
+    std::mutex lock;
+    std::vector<PooledArray> shared;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t) {
+        threads.emplace_back([&, t] {
+            const int32_t capacity = 64 * (1 + t % 3);
+            EnsureThreadPool(capacity);
+            std::mt19937 rng(t);
+            for (int i = 0; i < 3000; ++i) {
+                PooledArray row;
+                const int32_t count = 1 + static_cast<int32_t>(rng() % (capacity + 8));
+                ConstructPooledArray(&row, count, false, true);
+                EXPECT_TRUE(Aligned(row.data));
+                for (int32_t k = 0; k < count; ++k) row.data[k] = static_cast<float>(count);
+                PooledArray other;
+                {
+                    std::lock_guard<std::mutex> guard(lock);
+                    shared.push_back(row);
+                    if (shared.size() > 4) {
+                        const size_t pick = rng() % shared.size();
+                        other = shared[pick];
+                        shared.erase(shared.begin() + pick);
+                    }
+                }
+                if (other.data != nullptr) {
+                    for (int32_t k = 0; k < other.count; ++k) {
+                        ASSERT_EQ(other.data[k], static_cast<float>(other.count));
+                    }
+                    ReleasePooledArray(&other);
+                }
+            }
+        });
+    }
+    for (auto& th : threads) th.join();
+    for (PooledArray& row : shared) ReleasePooledArray(&row);
     EXPECT_EQ(LivePoolBlocks(), start);
 }
