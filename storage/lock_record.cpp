@@ -63,6 +63,10 @@ void SaveLockRecord(BinaryWriter& out, const LockRecord& record) {
     if (record.mask == nullptr) return;
     if (record.maskLength > std::numeric_limits<int16_t>::max()) fail_fatal("mask too long");
     const std::vector<int16_t> runs = EncodeMaskRuns(record.mask, record.maskLength);
+    // A mask of 32767 bytes may need 32768 runs, which the i16 count cannot hold.
+    if (runs.size() > static_cast<size_t>(std::numeric_limits<int16_t>::max())) {
+        fail_fatal("mask too long");
+    }
     WriteValue<int16_t>(out, static_cast<int16_t>(record.maskLength));
     WriteValue<int16_t>(out, static_cast<int16_t>(runs.size()));
     out.write(runs.data(), runs.size() * sizeof(int16_t));

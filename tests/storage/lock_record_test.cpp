@@ -149,3 +149,28 @@ TEST(LockRecordBlock, RefusesCorruptMasksWithoutTouchingTheRecord) {
         EXPECT_EQ(record.mask, nullptr);
     }
 }
+
+TEST(LockRecordBlock, TheLongestMasksSaveInAFormThatLoadsOrNotAtAll) {
+    // 32767 bytes alternating from a locked hand need 32768 runs: more than an i16 count holds,
+    // so the writer refuses rather than write a negative count.
+    LockRecord alternating;
+    SetLockMask(&alternating, 32767);
+    for (int32_t i = 0; i < 32767; i += 2) alternating.mask[i] = 1;
+    MemoryWriter sink;
+    EXPECT_EXIT(SaveLockRecord(sink, alternating), testing::ExitedWithCode(1), "");
+    ClearLockMask(&alternating);
+
+    // One run fewer fits, and loads back.
+    LockRecord fits;
+    SetLockMask(&fits, 32767);
+    for (int32_t i = 1; i < 32767; i += 2) fits.mask[i] = 1;
+    MemoryWriter out;
+    SaveLockRecord(out, fits);
+    MemoryReader in(out.take());
+    LockRecord back;
+    LoadLockRecord(in, &back, 32767);
+    ASSERT_EQ(back.maskLength, 32767);
+    EXPECT_EQ(std::memcmp(back.mask, fits.mask, 32767), 0);
+    ClearLockMask(&fits);
+    ClearLockMask(&back);
+}
