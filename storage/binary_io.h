@@ -3,6 +3,7 @@
 // padding; on x86-64 that is the memory form, so the typed helpers copy bytes as they are.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -97,6 +98,9 @@ public:
 private:
     std::vector<uint8_t> bytes_;
 };
+
+// The typed helpers below copy the memory form as the saved form.
+static_assert(std::endian::native == std::endian::little, "saved layouts are little-endian");
 
 // Reads one trivially copyable value in its saved (little-endian, unpadded) form.
 template <class T>
