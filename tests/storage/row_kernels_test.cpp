@@ -223,6 +223,10 @@ TEST(RowKernels, MatchTheScalarReferenceForEveryNullCombination) {
                                    " combo=" + std::to_string(combo));
                     ExpectSame(pa, a, std::string(k.name) + " leaves a");
                     ExpectSame(pb, b, std::string(k.name) + " leaves b");
+                    // Only MultiplyRows takes its destination from the pool; the others
+                    // allocate heap rows, which may outlive the thread's pool.
+                    const bool pooledDst = pooled && std::string(k.name) == "MultiplyRows";
+                    EXPECT_EQ(pd.fromPool, pooledDst && pd.data != nullptr ? 1 : 0) << k.name;
                     ReleasePooledArray(&pd);
                     ReleasePooledArray(&pa);
                     ReleasePooledArray(&pb);

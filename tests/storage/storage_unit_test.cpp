@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "storage/binary_io.h"
+#include "storage/thread_array_pool.h"
 #include "storage/turn_storage.h"
 
 namespace {
@@ -79,6 +80,9 @@ TEST(StorageUnit, LifecycleAndStrategies) {
 
     ASSERT_TRUE(unit.reset());
     EXPECT_EQ(unit.size(7), 12);
+    // Strategies come from the heap even on a thread with a pool: any thread may ask, and the
+    // rows may be released on a thread whose pool has another size.
+    EnsureThreadPool(4);
     PooledArray r0 = Row({3, 0, 1e-39f, 1}), r1 = Row({1, 0, 0, 1});
     unit.setAction(-1, -1, 0, r0);
     unit.setAction(-1, -1, 1, r1);
@@ -97,6 +101,7 @@ TEST(StorageUnit, LifecycleAndStrategies) {
     }
     ReleasePooledArray(&r0);
     ReleasePooledArray(&r1);
+    ReleaseThreadPool();
 }
 
 TEST(StorageUnit, UpdatesAndSumsSkipLockedHandsOnly) {
