@@ -10,6 +10,7 @@
 #include "cards/flat_index_lists.h"
 #include "cards/hand_set.h"
 #include "interpreter/services.h"
+#include "solver/iteration_log.h"
 #include "solver/solver_defaults.h"
 #include "solver/solver_running.h"
 #include "solver/tree_storage.h"
@@ -328,6 +329,7 @@ bool libsubgame_reset_progress(const int32_t kinds[2]) {
     if (tree == nullptr || TreeSolverRunning()) return false;
     SetSolverDefaults(tree, kinds);
     AllocTreeStorage(tree);
+    IterationLogClear();
     return true;
 }
 

@@ -144,8 +144,8 @@ int32_t libsubgame_build_tree(int32_t averaging, const TreeLine* lines, int32_t 
                               uint8_t isomorphism);
 
 // Solver defaults for kinds {river regret kind, river strategy-sum kind}, then every node's
-// storages made anew at iteration 0. False, changing nothing, without a tree or while the
-// solver runs.
+// storages made anew at iteration 0, then the iteration log emptied. False, changing nothing,
+// without a tree or while the solver runs.
 bool libsubgame_reset_progress(const int32_t kinds[2]);
 
 // The set flags among "INCOMPLETE_TREE", "ISOMORPHISM_ON", "NEW_TREE", in that order, joined by
