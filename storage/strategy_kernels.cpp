@@ -27,9 +27,16 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) inline __m512 Load16AsFloat
         _mm512_cvtepu16_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p))));
 }
 
+// Below 2^24 a count is exact in float and the sum is taken in float, the fused
+// multiply-add rounding once; above, a float sum would drop or even take back increments, so it
+// is taken in double.
+constexpr int32_t kFloatExactCount = 1 << 24;
+
 inline uint32_t CountScalar(uint32_t count, float strategy, float reach, float weight) {
-    const float inc = (weight * strategy) * reach;
-    const double x = double(int32_t(count)) + double(inc) + 0.5;
+    const float ws = weight * strategy;
+    const int32_t c = int32_t(count);
+    const double x = c < kFloatExactCount ? double(std::fmaf(ws, reach, float(c))) + 0.5
+                                          : double(c) + double(ws * reach) + 0.5;
     // NaN fails both tests and keeps the count.
     if (x >= kCountCeiling) return uint32_t(kCountCeiling);
     if (x >= 0.0) return uint32_t(int32_t(x));
@@ -239,7 +246,9 @@ void AddRow32(double* sum, const uint32_t* row, int32_t n) {
 void ActionProbabilitiesFromSum32(const uint32_t* row, const double* sum, int32_t n,
                                   float defaultValue, float* out) {
     for (int32_t i = 0; i < n; ++i) {
-        out[i] = sum[i] > 0.0 ? float(double(row[i]) / sum[i]) : defaultValue;
+        // float / float as for a 32-bit sum; the double sum only keeps several saturated counts
+        // from wrapping.
+        out[i] = sum[i] > 0.0 ? float(row[i]) / float(sum[i]) : defaultValue;
     }
 }
 
@@ -274,13 +283,17 @@ void AccumulateStrategyCounts(uint32_t* counts, const PooledArray& strategy,
     const __m256 w = _mm256_set1_ps(weight);
     const __m256d half = _mm256_set1_pd(0.5), ceiling = _mm256_set1_pd(kCountCeiling),
                   zero = _mm256_setzero_pd();
+    const __m128i exact = _mm_set1_epi32(kFloatExactCount);
     for (; i + 4 <= strategy.count; i += 4) {
-        const __m128 inc =
-            _mm_mul_ps(_mm_mul_ps(_mm256_castps256_ps128(w), _mm_loadu_ps(strategy.data + i)),
-                       _mm_loadu_ps(reach.data + i));
-        const __m256d c =
-            _mm256_cvtepi32_pd(_mm_loadu_si128(reinterpret_cast<const __m128i*>(counts + i)));
-        __m256d x = _mm256_add_pd(_mm256_add_pd(c, _mm256_cvtps_pd(inc)), half);
+        const __m128 ws = _mm_mul_ps(_mm256_castps256_ps128(w), _mm_loadu_ps(strategy.data + i));
+        const __m128 r = _mm_loadu_ps(reach.data + i);
+        const __m128i ci = _mm_loadu_si128(reinterpret_cast<const __m128i*>(counts + i));
+        const __m256d c = _mm256_cvtepi32_pd(ci);
+        const __m256d inFloat = _mm256_cvtps_pd(_mm_fmadd_ps(ws, r, _mm_cvtepi32_ps(ci)));
+        const __m256d inDouble = _mm256_add_pd(c, _mm256_cvtps_pd(_mm_mul_ps(ws, r)));
+        const __m256d small =
+            _mm256_castsi256_pd(_mm256_cvtepi32_epi64(_mm_cmplt_epi32(ci, exact)));
+        __m256d x = _mm256_add_pd(_mm256_blendv_pd(inDouble, inFloat, small), half);
         // NaN lanes keep their count, like the scalar form.
         const __m256d nan = _mm256_cmp_pd(x, x, _CMP_UNORD_Q);
         x = _mm256_min_pd(_mm256_max_pd(x, zero), ceiling);

@@ -50,7 +50,7 @@ void ActionProbabilitiesFromSum(const uint16_t* row, const uint32_t* sum, int32_
 // 32-bit strategy counts: sum[i] += row[i], exactly (a double holds any sum of counts; a 32-bit
 // sum of several saturated counts would wrap).
 void AddRow32(double* sum, const uint32_t* row, int32_t n);
-// out = float(double(v) / sum) when sum > 0, else defaultValue.
+// out = float(v) / float(sum) when sum > 0, else defaultValue.
 void ActionProbabilitiesFromSum32(const uint32_t* row, const double* sum, int32_t n,
                                   float defaultValue, float* out);
 
@@ -60,8 +60,9 @@ void AccumulateStrategyRiver(float* sums, const PooledArray& strategy, const flo
                              const uint8_t* mask);
 
 // Strategy counts: nothing when weight <= 0 or the reach row has no data; else for the hands
-// below the strategy row's count whose mask byte is 0: x = C + (weight x strategy) x reach (the
-// product in float, the sum in double), C = x + 0.5 truncated, saturated to [0, 2^31 - 1].
+// below the strategy row's count whose mask byte is 0: x = C + (weight x strategy) x reach, in
+// float with one fused multiply-add while C < 2^24, in double above (where float loses whole
+// units); C = x + 0.5 truncated, saturated to [0, 2^31 - 1].
 void AccumulateStrategyCounts(uint32_t* counts, const PooledArray& strategy,
                               const PooledArray& reach, const uint8_t* mask, float weight);
 void AccumulateStrategyCountsScalar(uint32_t* counts, const PooledArray& strategy,

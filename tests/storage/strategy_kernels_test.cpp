@@ -71,6 +71,25 @@ TEST(StrategyKernels, KnownAnswers) {
     AccumulateStrategyCounts(counts, {&big, 1, 0}, {&one, 1, 0}, nullptr, 0.0f);
     AccumulateStrategyCounts(counts, {&big, 1, 0}, {nullptr, 1, 0}, nullptr, 1.0f);
     EXPECT_EQ(counts[0], 2147483647u);
+    // Below 2^24 the sum is a float: 1000 + (0.5 - 2^-25) rounds to 1000.5, so the count becomes
+    // 1001 (a double sum would keep 1000). From 2^24 on it is a double, which keeps odd counts a
+    // float would round away.
+    struct Case {
+        uint32_t count;
+        float increment;
+        uint32_t expected;
+    };
+    for (const Case& c :
+         {Case{1000, 0.5f - 1.0f / 33554432.0f, 1001}, Case{16777217u, 0.25f, 16777217u}}) {
+        // Eight hands, so the vector form runs as well as the single-hand one.
+        std::vector<uint32_t> vec(8, c.count), single(8, c.count);
+        std::vector<float> s(8, c.increment), r(8, 1.0f);
+        AccumulateStrategyCounts(vec.data(), {s.data(), 8, 0}, {r.data(), 8, 0}, nullptr, 1.0f);
+        AccumulateStrategyCountsScalar(single.data(), {s.data(), 8, 0}, {r.data(), 8, 0}, nullptr,
+                                       1.0f);
+        EXPECT_EQ(vec, std::vector<uint32_t>(8, c.expected)) << c.count;
+        EXPECT_EQ(single, vec);
+    }
 
     // Sums of saturated counts stay exact.
     double wide[1] = {0};
@@ -82,6 +101,11 @@ TEST(StrategyKernels, KnownAnswers) {
     EXPECT_GT(o[0][0], 0.0f);
     ActionProbabilitiesFromSum32(c1, wide, 1, 0.5f, o[0]);
     EXPECT_NEAR(o[0][0], 0.5f, 1e-9);
+    // The division is float / float: 16777217 / 16777219 is 16777216.0f / 16777220.0f.
+    double odd[1] = {16777219.0};
+    const uint32_t top[1] = {16777217u};
+    ActionProbabilitiesFromSum32(top, odd, 1, 0.5f, o[0]);
+    EXPECT_EQ(o[0][0], 16777216.0f / 16777220.0f);
 
     const float src[4] = {2.9f, -1.0f, 65541.0f, NAN};
     uint16_t dst[4];
