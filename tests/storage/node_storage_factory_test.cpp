@@ -119,6 +119,12 @@ TEST_F(NodeStorageFactory, DecisionTable) {
                                 EXPECT_EQ(classOf(node.strategySums), expectedSums)
                                     << street << root << format5 << k0 << k1 << sums
                                     << riverStrategy;
+                                // Only the regret storage counts, into its own street.
+                                const int64_t values[4] = {0, 3 * 1176, 3 * 55272,
+                                                           int64_t(layout.packedSize)};
+                                for (int st = 0; st < 4; ++st) {
+                                    EXPECT_EQ(totals[st], st == street ? values[st] : 0);
+                                }
                             }
                         }
                     }
