@@ -173,13 +173,13 @@ void FastStorageStream::load(BinaryReader* in) {
     const uint64_t reserve = ReadValue<uint64_t>(*in);
     const uint64_t count = ReadValue<uint64_t>(*in);
     if (count != need) throw IOException("invalid file (stream byte count)");
-    if (count > uint64_t(INT32_MAX) || reserve > uint64_t(INT32_MAX)) {
-        throw IOException("invalid file (stream size)");
-    }
+    if (count > uint64_t(INT32_MAX)) throw IOException("invalid file (stream size)");
     const int64_t c = int64_t(count);
-    if (RoundToGranule(c) > int64_t(reserve)) throw IOException("invalid file (stream reserve)");
+    // A large reserve is only a cap (growth stops below 2 GiB anyway); the bytes must fit it.
+    const int64_t cap = int64_t(std::min<uint64_t>(reserve, uint64_t(INT64_MAX)));
+    if (RoundToGranule(c) > cap) throw IOException("invalid file (stream reserve)");
 
-    reservedMax_ = int64_t(reserve);
+    reservedMax_ = cap;
     if (RoundToGranule(c) > allocated_) {
         void* grown = buffer_ == nullptr ? std::malloc(size_t(RoundToGranule(c)))
                                          : std::realloc(buffer_, size_t(RoundToGranule(c)));

@@ -209,12 +209,21 @@ void ExpectRefused(const std::vector<uint8_t>& bytes) {
 
 TEST(FastStorageStream, LoadRefusesBadBlocks) {
     const std::vector<uint8_t> payload(100, 0);
-    ExpectRefused(Block(100, 16384, 99, payload));               // c != need
-    ExpectRefused(Block(100, 16384, 101, payload));              // c != need, and past the data
-    ExpectRefused(Block(20000, 16384, 20000, payload));          // c above the reserve
-    ExpectRefused(Block(100, 0, 100, payload));                  // c above the reserve
-    ExpectRefused(Block(100, uint64_t(1) << 40, 100, payload));  // reserve beyond 32 bits
-    ExpectRefused(Block(0x80000000u, uint64_t(1) << 32, 0x80000000u, payload));
+    ExpectRefused(Block(100, 16384, 99, payload));       // c != need
+    ExpectRefused(Block(100, 16384, 101, payload));      // c != need, and past the data
+    ExpectRefused(Block(20000, 16384, 20000, payload));  // c above the reserve
+    ExpectRefused(Block(100, 0, 100, payload));          // c above the reserve
+    ExpectRefused(Block(0x80000000u, uint64_t(1) << 32, 0x80000000u, payload));  // c >= 2^31
+
+    // A reserve beyond 32 bits is only a cap: the block loads and saves back unchanged.
+    for (uint64_t reserve : {uint64_t(1) << 40, ~uint64_t(0) >> 1}) {
+        const std::vector<uint8_t> big = Block(100, reserve, 100, payload);
+        FastStorageStream s(0);
+        MemoryReader in(big);
+        s.load(&in);
+        EXPECT_TRUE(s.hasData());
+        EXPECT_EQ(Saved(s), big);
+    }
 
     // Cut at every byte offset of a valid block.
     const Rows rows(3, 6);
