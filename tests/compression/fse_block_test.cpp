@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "byte_sources.h"
@@ -235,6 +236,77 @@ TEST(FseBlock, FastAndCheckedPathsGiveTheSameBytes) {
     EXPECT_TRUE(std::equal(block.begin(), block.end(), tight.begin()));
     // Too small for the stream: not compressed, no error.
     EXPECT_EQ(FSE_compress(tight.data(), r - 4, src.data(), src.size()), 0u);
+}
+
+// Sources from a fixed 64-bit LCG: byte i is pick(x_i >> 33).
+template <typename Pick>
+std::vector<uint8_t> lcg_source(uint64_t seed, size_t size, Pick pick) {
+    std::vector<uint8_t> out(size);
+    uint64_t x = seed;
+    for (auto& b : out) {
+        x = x * 6364136223846793005u + 1442695040888963407u;
+        b = static_cast<uint8_t>(pick(static_cast<uint32_t>(x >> 33)));
+    }
+    return out;
+}
+
+std::vector<uint8_t> from_hex(const char* hex) {
+    std::vector<uint8_t> out;
+    for (size_t i = 0; hex[i] && hex[i + 1]; i += 2)
+        out.push_back(static_cast<uint8_t>(std::stoi(std::string(hex + i, 2), nullptr, 16)));
+    return out;
+}
+
+// Whole blocks pinned byte for byte. The bytes come from a separate bit-at-a-time coder written
+// from the format description alone (header fields, spreading, both normalisation methods, the
+// two states from the last byte back, the closing states and end mark), so a change in any stage
+// shows here even when coder and decoder would still agree with each other.
+TEST(FseBlock, BlocksMatchIndependentlyComputedBytes) {
+    const auto skew = [](uint32_t v) { return "aaaaaaaabbbbccde"[v % 16]; };
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> src;
+        const char* block;
+    } cases[] = {
+        // 50 bytes (2 mod 4), table log 6, zero runs of 97 symbols before 'a'.
+        {"skewed 50", lcg_source(1, 50, skew),
+         "11fcffffffffffffffd349c60380ac7653741669fe37e3a929962c"},
+        // 51 bytes (odd).
+        {"skewed 51", lcg_source(1, 51, skew),
+         "11fcffffffffffffffc34dc603d885e72b60f88ef172514ec4c7b3"},
+        // 173 bytes over 32 symbols: the second normalisation method, seven -1 counts.
+        {"second method",
+         lcg_source(629, 173, [](uint32_t v) { return (v >> 20) % 4 ? v % 32 : 0u; }),
+         "210102c418600801c420200322223423700e605ff4dd4a851b0778a600474004d1ea4430559d1d2c"
+         "c4a414a1e31583e817d7b386181c0fa0844e3a3a75c232603547382f821b1c099d78a9177842d9f6"
+         "a316c6b4e9ac4af8a45249282be1653279387a3fe03730696c611b94b346cecf6c4702"},
+        // 1000 bytes over symbols 0, 1, 60 and 200: zero runs of 58 and 139, table log 9.
+        {"sparse",
+         lcg_source(3, 1000,
+                    [](uint32_t v) {
+                        const uint32_t r = v % 1000;
+                        return r < 600 ? 0u : r < 900 ? 1u : r < 990 ? 60u : 200u;
+                    }),
+         "545339fcffffffffe0f9ffffffffffffffffffff7f1ec0f405e5a61df55ce6162544b48729ccee7d"
+         "f51272413576e0e5d91621cb9a4a8ed634fd3638b0e1bd0c01ab145ddfdc419a3f8ac326098b8d59"
+         "e8d1ac00682aaccfab0cf4859248a7bbbd2354ee973cab8c64aa2930c16f848a095c3ddb87d4b0bb"
+         "2c5bc472a0df37e9b154f4c304d89930ef9e4d6fb2bb49850d44d2a7e1f49431468737b7a1d528a3"
+         "19d1f19c57c1e18a39ab2df880d3dc6b88ce7a5d65450a19db414c8199f8e845b2148b"},
+    };
+    const uint64_t secondBefore = FSE_secondMethodCount();
+    for (const Case& c : cases) {
+        const std::vector<uint8_t> expected = from_hex(c.block);
+        size_t r;
+        std::vector<uint8_t> block = compress(c.src, &r);
+        ASSERT_EQ(r, expected.size()) << c.name;
+        EXPECT_EQ(block, expected) << c.name;
+        std::vector<uint8_t> back(c.src.size());
+        ASSERT_EQ(FSE_decompress(back.data(), back.size(), expected.data(), expected.size()),
+                  c.src.size())
+            << c.name;
+        EXPECT_EQ(back, c.src) << c.name;
+    }
+    EXPECT_GT(FSE_secondMethodCount(), secondBefore);
 }
 
 }  // namespace
