@@ -1,7 +1,7 @@
 // Row coder speed and size: values per second coded and decoded by the FSE row coder on one
 // core (16- and 32-bit rows, solver-like with and without reference rows, and random), bytes
 // per value beside the raw 2 or 4; FSE block coder bytes per second each way; row transform
-// values per second in its scalar, 128-bit and 512-bit forms.
+// values per second in its scalar, 128-bit, 256-bit and 512-bit forms.
 #include <benchmark/benchmark.h>
 
 #include <cstring>
@@ -159,7 +159,7 @@ using Form16 = bool (*)(uint32_t*, uint32_t*, const uint16_t*, const uint16_t*, 
 
 void BM_Transform16(benchmark::State& state) {
     static const Form16 forms[] = {BuildRowResiduals16Scalar, BuildRowResiduals16Vec128,
-                                   BuildRowResiduals16Vec512};
+                                   BuildRowResiduals16Vec512, BuildRowResiduals16Vec256};
     if (state.range(0) == 2 && !avx512_supported()) {
         state.SkipWithError("no AVX-512 on this processor");
         return;
@@ -174,22 +174,24 @@ void BM_Transform16(benchmark::State& state) {
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * 1326));
 }
 
+using Form32 = bool (*)(uint32_t*, uint32_t*, const uint32_t*, const uint32_t*, int32_t);
+
 void BM_Transform32(benchmark::State& state) {
+    static const Form32 forms[] = {BuildRowResiduals32Scalar, BuildRowResiduals32Vec128,
+                                   BuildRowResiduals32Vec256};
     std::mt19937_64 rng(7);
     const auto rows = solver_rows::strategy_pair(rng, 1326);
     std::vector<uint32_t> p(1326), q(1326);
     for (auto _ : state) {
-        const bool t = state.range(0) == 0
-                           ? BuildRowResiduals32Scalar(q.data(), p.data(), rows.first.data(),
-                                                       rows.second.data(), 1326)
-                           : BuildRowResiduals32Vec128(q.data(), p.data(), rows.first.data(),
-                                                       rows.second.data(), 1326);
-        benchmark::DoNotOptimize(t);
+        benchmark::DoNotOptimize(
+            forms[state.range(0)](q.data(), p.data(), rows.first.data(), rows.second.data(), 1326));
     }
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * 1326));
 }
 
-BENCHMARK(BM_Transform16)->ArgName("form")->Arg(0)->Arg(1)->Arg(2);  // scalar, 128, 512 bits
-BENCHMARK(BM_Transform32)->ArgName("form")->Arg(0)->Arg(1);
+// Forms: 0 scalar, 1 128-bit, 2 512-bit, 3 256-bit vectors.
+BENCHMARK(BM_Transform16)->ArgName("form")->Arg(0)->Arg(1)->Arg(2)->Arg(3);
+// Forms: 0 scalar, 1 128-bit, 2 256-bit vectors.
+BENCHMARK(BM_Transform32)->ArgName("form")->Arg(0)->Arg(1)->Arg(2);
 
 }  // namespace

@@ -49,30 +49,34 @@ inline __m128i zz128(__m128i d) {
     return _mm_xor_si128(_mm_slli_epi32(d, 1), _mm_srai_epi32(d, 31));
 }
 
-// Four values at p widened to 32 bits.
+inline __m256i zz256(__m256i d) {
+    return _mm256_xor_si256(_mm256_slli_epi32(d, 1), _mm256_srai_epi32(d, 31));
+}
+
+// Four values at p, widened to 32 bits on the load.
 inline __m128i load4(const uint32_t* p) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
 }
+inline __m128i load4(const uint16_t* p) {
+    return _mm_cvtepu16_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
+}
 
-// One step of four positions: d are the row differences, r the reference differences (or
-// unused). Counts zero codes per lane by subtracting the all-ones compare result.
-inline void step4(uint32_t* predicted, uint32_t* plain, __m128i d, __m128i r, bool withRef,
-                  __m128i& zeroPlain, __m128i& zeroPredicted) {
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i zp = zz128(d);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(plain), zp);
-    zeroPlain = _mm_sub_epi32(zeroPlain, _mm_cmpeq_epi32(zp, zero));
-    if (withRef) {
-        const __m128i zq = zz128(_mm_sub_epi32(d, r));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(predicted), zq);
-        zeroPredicted = _mm_sub_epi32(zeroPredicted, _mm_cmpeq_epi32(zq, zero));
-    }
+// Eight values at p, widened to 32 bits on the load.
+inline __m256i load8(const uint32_t* p) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+inline __m256i load8(const uint16_t* p) {
+    return _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
 }
 
 inline int32_t hsum(__m128i v) {
     v = _mm_add_epi32(v, _mm_shuffle_epi32(v, 0x4E));
     v = _mm_add_epi32(v, _mm_shuffle_epi32(v, 0xB1));
     return _mm_cvtsi128_si32(v);
+}
+
+inline int32_t hsum(__m256i v) {
+    return hsum(_mm_add_epi32(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1)));
 }
 
 }  // namespace
@@ -89,52 +93,66 @@ bool BuildRowResiduals16Scalar(uint32_t* predicted, uint32_t* plain, const uint1
 
 namespace {
 
-// The vector loops, eight positions per step from position 1; return the first position left.
-template <bool kRef>
-int32_t vec128_rows32(uint32_t* predicted, uint32_t* plain, const uint32_t* row,
-                      const uint32_t* ref, int32_t n, __m128i& zeroPlain, __m128i& zeroPredicted) {
+// The vector loops, eight positions per step from position 1; return the first position left
+// and add the zero codes of the positions they did. A code is zero exactly when its difference
+// is, so zeros are counted on the differences.
+template <bool kRef, typename T>
+int32_t vec128_rows(uint32_t* predicted, uint32_t* plain, const T* row, const T* ref, int32_t n,
+                    int32_t& zeroPlain, int32_t& zeroPredicted) {
+    const __m128i zero = _mm_setzero_si128();
+    __m128i zp = zero, zq = zero;
     int32_t i = 1;
     for (; i + 8 <= n; i += 8) {
         for (int32_t h = 0; h < 8; h += 4) {
             const __m128i d = _mm_sub_epi32(load4(row + i + h), load4(row + i + h - 1));
-            const __m128i r = kRef ? _mm_sub_epi32(load4(ref + i + h), load4(ref + i + h - 1))
-                                   : _mm_setzero_si128();
-            step4(predicted + i + h, plain + i + h, d, r, kRef, zeroPlain, zeroPredicted);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(plain + i + h), zz128(d));
+            zp = _mm_sub_epi32(zp, _mm_cmpeq_epi32(d, zero));
+            if (kRef) {
+                const __m128i e =
+                    _mm_sub_epi32(d, _mm_sub_epi32(load4(ref + i + h), load4(ref + i + h - 1)));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(predicted + i + h), zz128(e));
+                zq = _mm_sub_epi32(zq, _mm_cmpeq_epi32(e, zero));
+            }
         }
     }
+    zeroPlain = hsum(zp);
+    zeroPredicted = hsum(zq);
     return i;
 }
 
-// Eight 16-bit values at p - 1 ... p + 7 widened: the differences in two halves.
-inline void diff8(const uint16_t* p, __m128i& lo, __m128i& hi) {
-    const __m128i cur = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    const __m128i prev = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p - 1));
-    lo = _mm_sub_epi32(_mm_cvtepu16_epi32(cur), _mm_cvtepu16_epi32(prev));
-    hi = _mm_sub_epi32(_mm_cvtepu16_epi32(_mm_srli_si128(cur, 8)),
-                       _mm_cvtepu16_epi32(_mm_srli_si128(prev, 8)));
-}
-
-template <bool kRef>
-int32_t vec128_rows16(uint32_t* predicted, uint32_t* plain, const uint16_t* row,
-                      const uint16_t* ref, int32_t n, __m128i& zeroPlain, __m128i& zeroPredicted) {
+template <bool kRef, typename T>
+int32_t vec256_rows(uint32_t* predicted, uint32_t* plain, const T* row, const T* ref, int32_t n,
+                    int32_t& zeroPlain, int32_t& zeroPredicted) {
+    const __m256i zero = _mm256_setzero_si256();
+    __m256i zp = zero, zq = zero;
     int32_t i = 1;
     for (; i + 8 <= n; i += 8) {
-        __m128i dLo, dHi, rLo = _mm_setzero_si128(), rHi = _mm_setzero_si128();
-        diff8(row + i, dLo, dHi);
-        if (kRef) diff8(ref + i, rLo, rHi);
-        step4(predicted + i, plain + i, dLo, rLo, kRef, zeroPlain, zeroPredicted);
-        step4(predicted + i + 4, plain + i + 4, dHi, rHi, kRef, zeroPlain, zeroPredicted);
+        const __m256i d = _mm256_sub_epi32(load8(row + i), load8(row + i - 1));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(plain + i), zz256(d));
+        zp = _mm256_sub_epi32(zp, _mm256_cmpeq_epi32(d, zero));
+        if (kRef) {
+            const __m256i e =
+                _mm256_sub_epi32(d, _mm256_sub_epi32(load8(ref + i), load8(ref + i - 1)));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(predicted + i), zz256(e));
+            zq = _mm256_sub_epi32(zq, _mm256_cmpeq_epi32(e, zero));
+        }
     }
+    zeroPlain = hsum(zp);
+    zeroPredicted = hsum(zq);
     return i;
 }
 
-// Counts of the vector part (positions 1 to i - 1) and the scalar tail; the tag.
-template <typename T>
-bool finish_form(uint32_t* predicted, uint32_t* plain, const T* row, const T* ref, int32_t n,
-                 int32_t i, int32_t nzPlain, int32_t nzPredicted, __m128i zeroPlain,
-                 __m128i zeroPredicted) {
-    nzPlain += (i - 1) - hsum(zeroPlain);
-    nzPredicted += (i - 1) - hsum(zeroPredicted);
+// Position 0, the vector loop from position 1, the scalar tail, the tag.
+template <typename T, typename Loop>
+bool vector_form(uint32_t* predicted, uint32_t* plain, const T* row, const T* ref, int32_t n,
+                 Loop loopWithRef, Loop loopPlain) {
+    if (n <= 0) return false;
+    int32_t nzPlain, nzPredicted, zeroPlain, zeroPredicted;
+    first_code(predicted, plain, row, ref, nzPlain, nzPredicted);
+    const int32_t i = ref ? loopWithRef(predicted, plain, row, ref, n, zeroPlain, zeroPredicted)
+                          : loopPlain(predicted, plain, row, ref, n, zeroPlain, zeroPredicted);
+    nzPlain += (i - 1) - zeroPlain;
+    nzPredicted += (i - 1) - zeroPredicted;
     scalar_range(predicted, plain, row, ref, i, n, nzPlain, nzPredicted);
     return ref && nzPredicted < nzPlain;
 }
@@ -143,24 +161,26 @@ bool finish_form(uint32_t* predicted, uint32_t* plain, const T* row, const T* re
 
 bool BuildRowResiduals32Vec128(uint32_t* predicted, uint32_t* plain, const uint32_t* row,
                                const uint32_t* ref, int32_t n) {
-    if (n <= 0) return false;
-    int32_t nzPlain, nzPredicted;
-    first_code(predicted, plain, row, ref, nzPlain, nzPredicted);
-    __m128i zp = _mm_setzero_si128(), zq = _mm_setzero_si128();
-    const int32_t i = ref ? vec128_rows32<true>(predicted, plain, row, ref, n, zp, zq)
-                          : vec128_rows32<false>(predicted, plain, row, ref, n, zp, zq);
-    return finish_form(predicted, plain, row, ref, n, i, nzPlain, nzPredicted, zp, zq);
+    return vector_form(predicted, plain, row, ref, n, vec128_rows<true, uint32_t>,
+                       vec128_rows<false, uint32_t>);
 }
 
 bool BuildRowResiduals16Vec128(uint32_t* predicted, uint32_t* plain, const uint16_t* row,
                                const uint16_t* ref, int32_t n) {
-    if (n <= 0) return false;
-    int32_t nzPlain, nzPredicted;
-    first_code(predicted, plain, row, ref, nzPlain, nzPredicted);
-    __m128i zp = _mm_setzero_si128(), zq = _mm_setzero_si128();
-    const int32_t i = ref ? vec128_rows16<true>(predicted, plain, row, ref, n, zp, zq)
-                          : vec128_rows16<false>(predicted, plain, row, ref, n, zp, zq);
-    return finish_form(predicted, plain, row, ref, n, i, nzPlain, nzPredicted, zp, zq);
+    return vector_form(predicted, plain, row, ref, n, vec128_rows<true, uint16_t>,
+                       vec128_rows<false, uint16_t>);
+}
+
+bool BuildRowResiduals32Vec256(uint32_t* predicted, uint32_t* plain, const uint32_t* row,
+                               const uint32_t* ref, int32_t n) {
+    return vector_form(predicted, plain, row, ref, n, vec256_rows<true, uint32_t>,
+                       vec256_rows<false, uint32_t>);
+}
+
+bool BuildRowResiduals16Vec256(uint32_t* predicted, uint32_t* plain, const uint16_t* row,
+                               const uint16_t* ref, int32_t n) {
+    return vector_form(predicted, plain, row, ref, n, vec256_rows<true, uint16_t>,
+                       vec256_rows<false, uint16_t>);
 }
 
 __attribute__((target("avx512f,avx512bw,avx512vl"))) bool BuildRowResiduals16Vec512(
@@ -196,11 +216,11 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) bool BuildRowResiduals16Vec
 
 bool BuildRowResiduals32(uint32_t* predicted, uint32_t* plain, const uint32_t* row,
                          const uint32_t* ref, int32_t n) {
-    return BuildRowResiduals32Vec128(predicted, plain, row, ref, n);
+    return BuildRowResiduals32Vec256(predicted, plain, row, ref, n);
 }
 
 bool BuildRowResiduals16(uint32_t* predicted, uint32_t* plain, const uint16_t* row,
                          const uint16_t* ref, int32_t n) {
     if (avx512_usable()) return BuildRowResiduals16Vec512(predicted, plain, row, ref, n);
-    return BuildRowResiduals16Vec128(predicted, plain, row, ref, n);
+    return BuildRowResiduals16Vec256(predicted, plain, row, ref, n);
 }

@@ -87,6 +87,12 @@ TEST(RowTransform, AllFormsGiveTheScalarCodes) {
                 ASSERT_TRUE(std::equal(p0.begin(), p0.begin() + n, p1.begin() + 1)) << n;
                 ASSERT_TRUE(!withRef || std::equal(q0.begin(), q0.begin() + n, q1.begin() + 1))
                     << n;
+                const bool t2 = BuildRowResiduals32Vec256(q1.data() + 2, p1.data() + 2,
+                                                          r32.data() + shift, ref32, n);
+                ASSERT_EQ(t0, t2) << n;
+                ASSERT_TRUE(std::equal(p0.begin(), p0.begin() + n, p1.begin() + 2)) << n;
+                ASSERT_TRUE(!withRef || std::equal(q0.begin(), q0.begin() + n, q1.begin() + 2))
+                    << n;
 
                 const bool s0 =
                     BuildRowResiduals16Scalar(q0.data(), p0.data(), r16.data() + shift, ref16, n);
@@ -95,6 +101,12 @@ TEST(RowTransform, AllFormsGiveTheScalarCodes) {
                 ASSERT_EQ(s0, s1) << n;
                 ASSERT_TRUE(std::equal(p0.begin(), p0.begin() + n, p1.begin() + 3)) << n;
                 ASSERT_TRUE(!withRef || std::equal(q0.begin(), q0.begin() + n, q1.begin() + 3))
+                    << n;
+                const bool s3 = BuildRowResiduals16Vec256(q1.data() + 5, p1.data() + 5,
+                                                          r16.data() + shift, ref16, n);
+                ASSERT_EQ(s0, s3) << n;
+                ASSERT_TRUE(std::equal(p0.begin(), p0.begin() + n, p1.begin() + 5)) << n;
+                ASSERT_TRUE(!withRef || std::equal(q0.begin(), q0.begin() + n, q1.begin() + 5))
                     << n;
                 if (wide) {
                     const bool s2 = BuildRowResiduals16Vec512(q1.data() + 1, p1.data() + 1,
