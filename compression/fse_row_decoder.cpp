@@ -75,16 +75,19 @@ uint32_t FSEDecompressor::readValue(uint32_t& context) {
     return readEscape(takeByte(2 + context), context);
 }
 
-template <typename T>
-uint32_t FSEDecompressor::decodeRow(T* out, const T* ref, int32_t n) {
-    const uint32_t tag = takeByte(0);
-    if (n <= 0) return tag;
-    const bool predicted = ref != nullptr && tag != 0;
+// With S_i the running sum of the residuals, the rebuilding rule gives out[i] = ref[i] + S_i for
+// a predicted row and out[i] = ref[0] + S_i (or S_i without ref) otherwise, modulo 2^32.
+template <bool kPredicted, typename T>
+void FSEDecompressor::decodeGroups(T* out, const T* ref, int32_t n, uint32_t sum) {
     uint32_t context = 0;
-    uint32_t acc = ref ? static_cast<uint32_t>(ref[0]) : 0u;
     for (int32_t start = 0; start < n; start += 8) {
         const int32_t count = n - start < 8 ? n - start : 8;
         uint32_t mask = takeByte(1) & ((1u << count) - 1);  // bits past the row are ignored
+        if (mask == 0) {                                    // the rule alone fills the group
+            for (int32_t j = 0; j < count; j++)
+                out[start + j] = static_cast<T>(kPredicted ? ref[start + j] + sum : sum);
+            continue;
+        }
         uint32_t residual[8] = {};
         for (; mask; mask &= mask - 1) {
             const int j = __builtin_ctz(mask);
@@ -100,13 +103,20 @@ uint32_t FSEDecompressor::decodeRow(T* out, const T* ref, int32_t n) {
             residual[j] = (z >> 1) ^ (0u - (z & 1));
         }
         for (int32_t j = 0; j < count; j++) {
-            const int32_t i = start + j;
-            if (predicted && i > 0)
-                acc += static_cast<uint32_t>(ref[i]) - static_cast<uint32_t>(ref[i - 1]);
-            acc += residual[j];
-            out[i] = static_cast<T>(acc);
+            sum += residual[j];
+            out[start + j] = static_cast<T>(kPredicted ? ref[start + j] + sum : sum);
         }
     }
+}
+
+template <typename T>
+uint32_t FSEDecompressor::decodeRow(T* out, const T* ref, int32_t n) {
+    const uint32_t tag = takeByte(0);
+    if (n <= 0) return tag;
+    if (ref != nullptr && tag != 0)
+        decodeGroups<true>(out, ref, n, 0);
+    else
+        decodeGroups<false>(out, ref, n, ref ? static_cast<uint32_t>(ref[0]) : 0u);
     return tag;
 }
 

@@ -43,6 +43,9 @@ private:
     uint32_t readEscape(uint32_t byte, uint32_t& context);
     template <typename T>
     uint32_t decodeRow(T* out, const T* ref, int32_t n);
+    // The groups of one row; sum is the value the rebuilding starts from.
+    template <bool kPredicted, typename T>
+    void decodeGroups(T* out, const T* ref, int32_t n, uint32_t sum);
 
     SubstreamSink* sink_;
     Slot slots_[kFSESubstreams];
