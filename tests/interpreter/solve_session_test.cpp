@@ -1,0 +1,173 @@
+// Whole solving sessions through the real program: the solver thread's lines, stop rules,
+// refusals while solving, and the end of input during a solve.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char* const kRanks = "23456789TJQKA";
+
+// "set_range <player>" with 1326 weights in the canonical order (card hi then lo, numbered
+// 4 * rank + suit): 1 for the hand classes `wanted` accepts, else 0.
+std::string RangeLine(const char* player, const std::function<bool(int, int, bool)>& wanted) {
+    std::string line = std::string("set_range ") + player;
+    for (int hi = 1; hi < 52; ++hi)
+        for (int lo = 0; lo < hi; ++lo) {
+            const int rh = hi / 4, rl = lo / 4;
+            const bool suited = hi % 4 == lo % 4;
+            line += wanted(std::max(rh, rl), std::min(rh, rl), suited) ? " 1" : " 0";
+        }
+    return line;
+}
+
+struct Session {
+    std::string out;
+    int status = -1;
+};
+
+Session RunProgram(const std::string& script, const std::string& args = "") {
+    char path[] = "/tmp/solve_session_XXXXXX";
+    const int fd = mkstemp(path);
+    close(fd);
+    std::ofstream(path) << script;
+    const std::string command =
+        std::string(NLHE_BINARY) + " " + args + " < " + path + " 2>/dev/null";
+    Session run;
+    FILE* pipe = popen(command.c_str(), "r");
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
+    const int status = pclose(pipe);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::remove(path);
+    return run;
+}
+
+int Count(const std::string& text, const std::string& what) {
+    int n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+// A river spot small enough for thousands of iterations a second.
+std::string RiverSpot() {
+    std::ostringstream s;
+    s << "set_board Td 9d 6h Qc 3s\nset_pot 0 0 100\n"
+      << RangeLine("OOP", [](int h, int l, bool su) { return h >= 8 && (l >= 6 || su); }) << "\n"
+      << RangeLine("IP", [](int h, int l, bool su) { return h >= 9 && l >= 4; }) << "\n"
+      << "add_line 0 0\nadd_line 50 50\nadd_line 50 150 150\nadd_line 0 50 50\nbuild_tree\n";
+    return s.str();
+}
+
+// A turn spot that takes seconds to reach the iteration cap.
+std::string TurnSpot() {
+    std::ostringstream s;
+    s << "set_board Kd 7c 2h 8s\nset_pot 0 0 100\n"
+      << RangeLine("OOP", [](int h, int l, bool) { return h >= 7 || h == l; }) << "\n"
+      << RangeLine("IP", [](int h, int l, bool su) { return h >= 8 || su; }) << "\n"
+      << "add_line 0 0 0 0\nadd_line 50 50 0 0\nadd_line 50 50 100 100\nadd_line 0 50 50 0 0\n"
+      << "set_threads 2\nbuild_tree\n";
+    return s.str();
+}
+
+#define SKIP_WITHOUT_STORAGES(out)                                  \
+    if ((out).find("ERROR: go out of memory") != std::string::npos) \
+        GTEST_SKIP() << "the tree gets no node storages yet";
+
+TEST(SolveSession, StepBudgetsAndWaiting) {
+    const Session run = RunProgram(RiverSpot() +
+                                   "go 10 steps\nwait_for_solver\ngo 0 steps\nwait_for_solver\n"
+                                   "show_node r\n");
+    SKIP_WITHOUT_STORAGES(run.out);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(Count(run.out, "SOLVER: started\n"), 2) << run.out;
+    EXPECT_EQ(Count(run.out, "SOLVER: stopped (required number of steps done)\n"), 2);
+    EXPECT_EQ(Count(run.out, "go ok!\n"), 2);
+    EXPECT_NE(run.out.find("\nflags: \n"), std::string::npos) << "NEW_TREE cleared";
+}
+
+TEST(SolveSession, AccuracyTargetAndProgressBlocks) {
+    const Session run = RunProgram(RiverSpot() +
+                                       "set_accuracy 0.002 fraction\ngo\nwait_for_solver\n"
+                                       "calc_results\n",
+                                   "-v");
+    SKIP_WITHOUT_STORAGES(run.out);
+    EXPECT_NE(run.out.find("SOLVER: stopped (required accuracy reached)"), std::string::npos)
+        << run.out;
+    // Each progress block: the summary lines in order, then the verbose cpu line.
+    const std::regex block(
+        "SOLVER:\nrunning time: [0-9.]+\nEV OOP: -?[0-9.]+\nEV IP: -?[0-9.]+\nOOP's MES: "
+        "-?[0-9.]+\nIP's MES: -?[0-9.]+\nExploitable for: -?[0-9.]+\nEND\n\\[cpu time [0-9.]+s "
+        "\\| peak working set [0-9]+ MB\\]\n");
+    EXPECT_TRUE(std::regex_search(run.out, block)) << run.out;
+    // calc_results: its exploitability is at or below the target of 0.2.
+    std::smatch m;
+    const std::string tail = run.out.substr(run.out.rfind("EV OOP"));
+    ASSERT_TRUE(std::regex_search(tail, m, std::regex("Exploitable for: (-?[0-9.]+)")));
+    EXPECT_LE(std::stod(m[1]), 0.2 + 1e-3);
+    EXPECT_NE(run.out.find("[go "), std::string::npos);
+}
+
+TEST(SolveSession, StopTimeoutAndRefusalsWhileSolving) {
+    const auto start = std::chrono::steady_clock::now();
+    const Session run = RunProgram(TurnSpot() +
+                                   "go 2 seconds\ngo\nbuild_tree\nset_compression 1\ncut_line r:0\n"
+                                   "calc_results\nwait_for_solver\ngo\nsleep 300\nstop\n"
+                                   "wait_for_solver\n");
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    SKIP_WITHOUT_STORAGES(run.out);
+    EXPECT_NE(run.out.find("SOLVER: stopped (timeout reached)"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("SOLVER: stopped (requested)"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("ERROR: go Can't do that when solver is running"), std::string::npos);
+    EXPECT_NE(run.out.find("ERROR: build_tree Can't do that when solver is running"),
+              std::string::npos);
+    EXPECT_NE(run.out.find("ERROR: set_compression Can't do that when solver is running"),
+              std::string::npos);
+    EXPECT_NE(run.out.find("ERROR: cut_line Can't do that when solver is running"),
+              std::string::npos);
+    // calc_results during the solve: finite figures.
+    EXPECT_TRUE(std::regex_search(run.out, std::regex("Exploitable for: [0-9]+\\.[0-9]{3}\n")));
+    EXPECT_LT(seconds, 20.0);
+}
+
+TEST(SolveSession, EndOfInputDuringASolveStopsAndJoins) {
+    const Session run = RunProgram(TurnSpot() + "go\n");
+    SKIP_WITHOUT_STORAGES(run.out);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.out.find("SOLVER: stopped (requested)\n"), std::string::npos) << run.out;
+    const Session exitRun = RunProgram(TurnSpot() + "go\nexit\nis_ready\n");
+    EXPECT_EQ(exitRun.status, 0);
+    EXPECT_NE(exitRun.out.find("SOLVER: stopped (requested)\n"), std::string::npos);
+    EXPECT_EQ(exitRun.out.find("is_ready ok!"), std::string::npos);
+}
+
+TEST(SolveSession, HundredRestartsKeepStartedAndStoppedPaired) {
+    std::string script = RiverSpot();
+    for (int i = 0; i < 100; ++i) script += "go\nstop\ngo 5 steps\nwait_for_solver\n";
+    // The second go of a round may come before the first solve has ended: refused then.
+    const Session run = RunProgram(script);
+    SKIP_WITHOUT_STORAGES(run.out);
+    const int started = Count(run.out, "SOLVER: started\n");
+    EXPECT_GE(started, 100);
+    EXPECT_EQ(Count(run.out, "SOLVER: stopped ("), started);
+    // Solver lines alternate: never two "started" without a "stopped" between them.
+    int open = 0;
+    std::istringstream lines(run.out);
+    for (std::string line; std::getline(lines, line);) {
+        if (line == "SOLVER: started") EXPECT_EQ(open++, 0);
+        if (line.rfind("SOLVER: stopped", 0) == 0) EXPECT_EQ(--open, 0);
+    }
+}
+
+}  // namespace
