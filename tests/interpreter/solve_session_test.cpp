@@ -170,4 +170,33 @@ TEST(SolveSession, HundredRestartsKeepStartedAndStoppedPaired) {
     }
 }
 
+// The README's first solve, run as a new user would (its figures vary with timing and are not
+// compared): each spot starts, prints progress, stops on the accuracy and reports at most it.
+TEST(SolveSession, FirstSolveExample) {
+    const Session run =
+        RunProgram("", std::string(NLHE_TEST_DATA_DIR) + "/../examples/first-solve.txt");
+    SKIP_WITHOUT_STORAGES(run.out);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out.find("ERROR"), std::string::npos) << run.out;
+    EXPECT_EQ(Count(run.out, "SOLVER: started\n"), 3);
+    EXPECT_EQ(Count(run.out, "SOLVER: stopped (required accuracy reached)\n"), 3);
+    EXPECT_GE(Count(run.out, "running time: "), 3);
+    // Every calc_results (the summaries without a running time) is at or below 0.5 % of 100.
+    std::istringstream lines(run.out);
+    std::string line, previous;
+    int results = 0;
+    bool inResult = false;
+    for (; std::getline(lines, line); previous = line) {
+        if (line.rfind("EV OOP: ", 0) == 0 && previous.rfind("running time", 0) != 0) {
+            ++results;
+            inResult = true;
+        }
+        if (line.rfind("Exploitable for: ", 0) == 0 && inResult) {
+            EXPECT_LE(std::stod(line.substr(17)), 0.5 + 1e-9);
+            inResult = false;
+        }
+    }
+    EXPECT_EQ(results, 3);
+}
+
 }  // namespace
