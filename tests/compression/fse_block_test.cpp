@@ -185,6 +185,12 @@ TEST(FseBlock, BadBlocksGiveTheirErrors) {
     run[1] = 0xFE;  // bit 8 (first bit of this byte) 0, then one-bits
     EXPECT_EQ(FSE_decompress(out, sizeof out, run.data(), run.size()),
               err(FSE_ERROR_maxSymbolValue_tooSmall));
+    // Table log 9 and only zero bits: 256 counts of -1 leave 256 of 512 cells unfilled.
+    std::vector<uint8_t> shortSum(300, 0);
+    shortSum[0] = 0x04;
+    shortSum.back() = 0x01;
+    EXPECT_EQ(FSE_decompress(out, sizeof out, shortSum.data(), shortSum.size()),
+              err(FSE_ERROR_GENERIC));
     EXPECT_EQ(FSE_decompress(out, sizeof out, nibble11, 1), err(FSE_ERROR_srcSize_wrong));
     EXPECT_EQ(FSE_decompress(out, sizeof out, nibble11, 3), err(FSE_ERROR_srcSize_wrong));
 
