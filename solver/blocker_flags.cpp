@@ -3,6 +3,8 @@
 #include <cstring>
 
 #include "cards/hand_set.h"
+#include "interpreter/services.h"
+#include "solver/payoff_kernels.h"
 
 namespace {
 
@@ -15,6 +17,9 @@ inline bool NonZeroPattern(const float* value) {
 }  // namespace
 
 void BuildBlockerFlags(uint16_t* flags, const float* reach, const RiverRecord& record) {
+    // The flag table holds kMaxRiverRuns words; a record with more runs is not provided for.
+    if (record.runLengths.size() > static_cast<size_t>(payoff::kMaxRiverRuns))
+        fail_fatal("river record with too many strength runs");
     if (reach == nullptr) {
         for (const SmallGroup& g : record.smallGroups) flags[g.group] = 0;
         for (const LargeGroup& g : record.largeGroups) flags[g.group] = 0;

@@ -10,5 +10,6 @@ struct RiverRecord;
 //   run of at most 16 hands: bit j set when hand (first + j) has a non-zero reach bit pattern
 //                            (a negative zero counts as non-zero); bits past the run are clear
 //   longer run:              1 when any hand of the run has a non-zero pattern, else 0
-// A null reach clears every word. flags must hold the record's run count.
+// A null reach clears every word. flags must hold the record's run count; a record with more
+// runs than the flag table holds is fatal.
 void BuildBlockerFlags(uint16_t* flags, const float* reach, const RiverRecord& record);
