@@ -414,3 +414,52 @@ TEST(CompressedRiverStorage, MatchesShortRiverStorage) {
 }
 
 }  // namespace
+
+namespace {
+
+// The same through one stream threaded over three storages: the cap raised at unpack covers the
+// whole walk's values, not only the first storage's.
+TEST(CompressedRiverStorage, WorstCaseWalkWritesBackThroughATightStream) {
+    const FlatIndexLists layout = MakeLayout(2, {std::vector<int32_t>(48, 1081)});
+    CompressedRiverStorage a(&layout, false, 1), b(&layout, false, 1), c(&layout, false, 1);
+    CompressedRiverStorage* walk[3] = {&a, &b, &c};
+    const int32_t n = int32_t(3 * a.size(0));
+    auto open = [&] {
+        StorageStreamInterface* s = nullptr;
+        for (auto* x : walk) s = x->unpack(s, 0, n);
+    };
+    auto close = [&] {
+        StorageStreamInterface* s = nullptr;
+        for (auto* x : walk) s = x->pack(s, 0, true);
+        s->finish();
+    };
+    open();  // all zeros: the saved stream is small
+    close();
+    MemoryWriter out;
+    a.save(out);
+    std::vector<uint8_t> bytes = out.take();
+    const size_t at = 48 * 4 + 1;
+    uint32_t need;
+    std::memcpy(&need, bytes.data() + at, 4);
+    const uint64_t tight = (uint64_t(need) + 16383) & ~uint64_t(16383);
+    std::memcpy(bytes.data() + at + 4, &tight, 8);
+    MemoryReader in(bytes, 7);
+    a.load(in);
+
+    open();
+    uint32_t value = 70001;
+    for (auto* x : walk) {
+        for (int j = 0; j < 48; ++j) {
+            for (int act = 0; act < 2; ++act)
+                std::fill(x->row32(0, j, act), x->row32(0, j, act) + 1081, value);
+        }
+        ++value;
+    }
+    close();
+    open();
+    EXPECT_EQ(a.row32(0, 0, 0)[0], 70001u);
+    EXPECT_EQ(c.row32(0, 47, 1)[1080], 70003u);
+    for (auto* x : walk) x->pack(nullptr, 0, false);
+}
+
+}  // namespace
