@@ -127,6 +127,8 @@ bool AveragingActive(const SolvedTree* tree) {
     return tree->averaging != 0 && !(tree->averaging == 1 && tree->iteration <= 60);
 }
 
+}  // namespace
+
 void ApplyEvBoost(const TreeNode* node, const TreeNode* child, PooledArray* row) {
     const float b = child->evBoost;
     if (b == 0.0f) return;
@@ -139,6 +141,8 @@ void ApplyEvBoost(const TreeNode* node, const TreeNode* child, PooledArray* row)
         ScalePositiveRow(row, 1.0f + b);
     }
 }
+
+namespace {
 
 std::vector<PooledArray> StrategyFor(const SolvedTree* tree, const TreeNode* node, int32_t turn,
                                      int32_t river) {

@@ -30,6 +30,11 @@ std::vector<PooledArray> AverageStrategy(const TreeNode* node, int32_t turn, int
 std::vector<PooledArray> EvaluationStrategy(const SolvedTree* tree, const TreeNode* node,
                                             int32_t turn, int32_t river);
 
+// The EV boost of `child` applied to its value row at `node` (regret-update walks only): a fold
+// child scaled by 1 - b; a showdown child or a later-street decision by 1 + b above zero and
+// 1 / (1 + b) below; a same-street decision by 1 + b above zero only.
+void ApplyEvBoost(const TreeNode* node, const TreeNode* child, PooledArray* row);
+
 // Delayed averaging weight min(max(t - 60, 0)^exponent, cap).
 double AverageWeight(int32_t t);
 

@@ -162,4 +162,32 @@ TEST_F(LongFlopSolve, SplitsResolveKeepsTheExploitabilityClose) {
     EXPECT_LT(turns, before + 0.001 * pot);
 }
 
+TEST_F(FlopSolve, IncompleteTreeEvaluatesFromTheChanceNodesStoredRows) {
+    const int32_t plain[2] = {0, 0};
+    ASSERT_TRUE(Build("Kd 7c 2h", plain, false, 40));
+    if (!TreeHasStorages(g_solvedTree)) GTEST_SKIP() << "no storages yet";
+    for (int i = 0; i < 3; ++i) RunIteration(g_solvedTree);
+    double a0[2], a1[2];
+    const double before = CalcBestResponse(g_solvedTree, a0, a1, 0).exploitability;
+    // Forget the turn and river as the forgetting would: their storages are gone, so a walk
+    // that went below a turn chance node would fail.
+    SolvedTree* tree = g_solvedTree;
+    for (TreeNode& node : tree->nodes) {
+        if (node.street < 2 || node.kind != 0) continue;
+        delete node.regrets;
+        delete node.strategySums;
+        node.regrets = node.strategySums = nullptr;
+        node.resident = 0;
+    }
+    tree->flags |= kTreeIncomplete;
+    double b0[2], b1[2];
+    const double after = CalcBestResponse(tree, b0, b1, 0).exploitability;
+    EXPECT_EQ(after, before);
+    EXPECT_EQ(b0[0], a0[0]);
+    EXPECT_EQ(b1[1], a1[1]);
+    tree->flags &= ~kTreeIncomplete;
+    const int32_t kinds[2] = {0, 0};
+    libsubgame_reset_progress(kinds);  // storages back for whatever runs next
+}
+
 }  // namespace

@@ -22,6 +22,7 @@
 #include "solver/traversal.h"
 #include "solver_test_games.h"
 #include "storage/lock_record.h"
+#include "storage/node_data.h"
 #include "storage/river_storage.h"
 #include "storage/storage_interface.h"
 #include "storage/turn_storage.h"
@@ -332,6 +333,36 @@ TEST(RunoutConversions, GatherGivesNanExactlyOffTheList) {
     ScatterComboValues(row, values, table);
     EXPECT_EQ(row.data[5], -15.0f);
     ReleasePooledArray(&row);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(EvBoost, ScalesEachChildKindAsWritten) {
+    TreeNode node, fold, showdown, same, later;
+    node.street = 2;
+    fold.kind = 2;
+    showdown.kind = 1;
+    showdown.street = 3;
+    same.street = 2;
+    later.street = 3;
+    auto boosted = [&](TreeNode& child, float b) {
+        child.evBoost = b;
+        PooledArray row;
+        ConstructPooledArray(&row, 2, false, false);
+        row.data[0] = 2.0f;
+        row.data[1] = -3.0f;
+        ApplyEvBoost(&node, &child, &row);
+        std::pair<float, float> out{row.data[0], row.data[1]};
+        ReleasePooledArray(&row);
+        return out;
+    };
+    EXPECT_EQ(boosted(fold, 0.5f), std::make_pair(1.0f, -1.5f));
+    EXPECT_EQ(boosted(showdown, 0.5f), std::make_pair(3.0f, -2.0f));
+    EXPECT_EQ(boosted(later, 0.5f), std::make_pair(3.0f, -2.0f));
+    EXPECT_EQ(boosted(same, 0.5f), std::make_pair(3.0f, -3.0f));
+    EXPECT_EQ(boosted(same, 0.0f), std::make_pair(2.0f, -3.0f));
 }
 
 }  // namespace
