@@ -6,6 +6,7 @@
 #include "cards/canonical_suits.h"
 #include "cards/hand_set.h"
 #include "solver/blocker_flags.h"
+#include "solver/node_runout.h"
 #include "solver/payoff_kernels.h"
 #include "solver/river_scratch.h"
 #include "solver/row_scaling.h"
@@ -19,18 +20,6 @@ namespace {
 // From a flop, a pair of disjoint hands has 45 turn cards, then 44 river cards.
 constexpr float kPerTurnCard = 1.0f / 45.0f;
 constexpr float kPerRiverCard = 1.0f / 44.0f;
-
-const std::vector<CardMask>& LevelHands(const HandSet& hs, int32_t turn, int32_t river) {
-    if (river >= 0) return hs.records[turn].rivers[river].hands;
-    if (turn >= 0) return hs.records[turn].hands;
-    return hs.hands;
-}
-
-const uint16_t* LevelIndex(const HandSet& hs, int32_t turn, int32_t river) {
-    if (river >= 0) return hs.records[turn].rivers[river].index;
-    if (turn >= 0) return hs.records[turn].index;
-    return hs.index;
-}
 
 void EquityWalkTurns(TraversalContext* ctx) {
     const HandSet& hs = *ctx->tree->hands;
@@ -185,7 +174,7 @@ void libsubgame_calc_combo_equity(int32_t player, int32_t turnCard, int32_t rive
     }
 
     const HandSet& hs = *tree->hands;
-    const uint16_t* index = LevelIndex(hs, turn, river);
+    const uint16_t* index = LevelIndexTable(hs, turn, river);
     const int32_t count = static_cast<int32_t>(LevelHands(hs, turn, river).size());
     TraversalContext ctx;
     ctx.tree = tree;
