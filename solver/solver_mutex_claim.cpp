@@ -1,6 +1,7 @@
 #include "solver/solver_mutex_claim.h"
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "solver/solver_mutex.h"
@@ -22,5 +23,9 @@ SolverMutexClaim::~SolverMutexClaim() {
 }
 
 void YieldSolverMutexToClaims() {
-    while (WaitingClaims.load() > 0) std::this_thread::yield();
+    // Bounded: a caller that already holds the mutex (an outer lock of its own) must not wait for
+    // a claim that waits for it.
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
+    while (WaitingClaims.load() > 0 && std::chrono::steady_clock::now() < limit)
+        std::this_thread::yield();
 }

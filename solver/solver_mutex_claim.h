@@ -15,5 +15,6 @@ public:
 };
 
 // The solver thread calls this before it takes the solver mutex for a traversal: it returns once
-// no claim is waiting, so a waiting query or edit runs after at most one traversal.
+// no claim is waiting (or after 50 ms, so a caller already holding the mutex cannot deadlock),
+// so a waiting query or edit runs after about one traversal.
 void YieldSolverMutexToClaims();
