@@ -8,6 +8,7 @@
 #include "solver/solved_tree.h"
 #include "solver/solver_defaults.h"
 #include "solver/solver_mutex.h"
+#include "solver/solver_mutex_claim.h"
 #include "solver/solver_settings.h"
 #include "solver/solver_thread.h"
 #include "solver/traversal.h"
@@ -68,6 +69,8 @@ bool TreeHasStorages(const SolvedTree* tree) {
 }
 
 TraversalSums TraverseForPlayer(SolvedTree* tree, int32_t p, int32_t mode) {
+    // A query or edit waiting for the mutex goes first: it would rarely win the race otherwise.
+    YieldSolverMutexToClaims();
     std::lock_guard<std::recursive_mutex> lock(SolverMutex());
     // A pool left by a tree with another hand count must be replaced before any pooled row.
     EnsureThreadPool(*tree->hands);
