@@ -8,6 +8,7 @@
 #include "interpreter/script_commands.h"
 #include "interpreter/situation_commands.h"
 #include "interpreter/solver_commands.h"
+#include "interpreter/strategy_commands.h"
 #include "interpreter/tree_commands.h"
 
 namespace {
@@ -63,6 +64,16 @@ const CommandTableEntry CommandTable[] = {
 
     // Combination order
     {"show_hand_order", cmd_show_hand_order, 1},
+
+    // Strategies and node locks
+    {"show_strategy", cmd_show_strategy, 2},
+    {"show_strategy_pp", cmd_show_strategy_pp, 2},
+    {"show_locked_combos", cmd_show_locked_combos, 2},
+    {"lock_node", cmd_lock_node, 2},
+    {"unlock_node", cmd_unlock_node, 2},
+    {"set_strategy", cmd_set_strategy, 1329},
+    {"combo_lock_node", cmd_combo_lock_node, 1328},
+    {"set_ev_boost", cmd_set_ev_boost, 3},
 
     // Solver control
     {"is_tree_present", cmd_is_tree_present, 1},

@@ -38,8 +38,8 @@ void HandRow(PooledArray* row, const SolvedTree* tree, const NodeRunout& at, con
     else
         work = given;
     const HandSet& hs = *tree->hands;
-    ConstructPooledArray(row, static_cast<int32_t>(LevelHands(hs, at.turn, at.river).size()),
-                         true, false);
+    ConstructPooledArray(row, static_cast<int32_t>(LevelHands(hs, at.turn, at.river).size()), true,
+                         false);
     ScatterComboValues(*row, work.data(), LevelIndexTable(hs, at.turn, at.river));
 }
 
@@ -105,8 +105,7 @@ int32_t libsubgame_set_strategy(int32_t node, int32_t action, int32_t turnCard, 
     SolvedTree* tree = g_solvedTree;
     NodeRunout at;
     if (!ResolveNodeRunout(tree, node, turnCard, riverCard, &at)) return kEditRefused;
-    if (action < 0 || action >= static_cast<int32_t>(at.node->children.size()))
-        return kEditRefused;
+    if (action < 0 || action >= static_cast<int32_t>(at.node->children.size())) return kEditRefused;
     const int32_t ready = PrepareEdit(tree, node, turnCard, riverCard, &at);
     if (ready != kEditDone) return ready;
     PooledArray row;

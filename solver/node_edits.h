@@ -5,8 +5,8 @@
 // canonical runout, so to every card isomorphic to it.
 //
 // Node, action and runout arguments as libsubgame_get_combo_strategy (strategy_queries.h): a
-// decision node, 0 <= action < its child count, exactly the real cards of its street. Per-combination
-// values are 1326 doubles in ComboIndex order and the board's real suits.
+// decision node, 0 <= action < its child count, exactly the real cards of its street.
+// Per-combination values are 1326 doubles in ComboIndex order and the board's real suits.
 #pragma once
 
 #include <cstdint>

@@ -10,8 +10,8 @@ bool ResolveNodeRunout(SolvedTree* tree, int32_t node, int32_t turnCard, int32_t
     if (node < 0 || node >= static_cast<int32_t>(tree->nodes.size())) return false;
     TreeNode* n = &tree->nodes[node];
     if (n->kind != 0 || n->children.empty()) return false;
-    const bool cardOk = turnCard >= -1 && turnCard < kCardCount && riverCard >= -1 &&
-                        riverCard < kCardCount;
+    const bool cardOk =
+        turnCard >= -1 && turnCard < kCardCount && riverCard >= -1 && riverCard < kCardCount;
     if (!cardOk) return false;
     // Exactly the cards of the node's street: an extra card would rename suits the node's level
     // does not know, a missing one would index records with -1.

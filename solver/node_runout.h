@@ -13,8 +13,8 @@ struct TreeNode;
 
 struct NodeRunout {
     TreeNode* node = nullptr;
-    int32_t index = -1;   // node index
-    int32_t turn = -1;    // runout reference, canonical suits (MapRunoutCards)
+    int32_t index = -1;  // node index
+    int32_t turn = -1;   // runout reference, canonical suits (MapRunoutCards)
     int32_t river = -1;
     int32_t turnCard = -1;  // the caller's real cards
     int32_t riverCard = -1;
