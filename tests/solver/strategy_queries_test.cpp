@@ -35,14 +35,18 @@ int Card(const char* text) {
 }
 
 // Decision nodes on every street for both players: 0 OOP flop, 1 IP flop, 2 OOP turn, 3 IP turn,
-// 4 OOP river, 5 IP river; each has two actions.
-std::vector<TreeLine> Lines() {
-    return {
+// 4 OOP river, 5 IP river; each has two actions. Rooted on the turn, nodes 0 and 1 are turn nodes
+// and 2 to 5 river nodes (solving is far cheaper with one dealt card).
+std::vector<TreeLine> Lines(int rootStreet = 1) {
+    std::vector<TreeLine> lines = {
         {0, -1, 0, 1, 0.0},    {0, 0, 1, 1, 0.0},     {0, 1, 0, 2, 0.0},     {0, 2, 1, 2, 0.0},
         {0, 3, 0, 3, 0.0},     {0, 4, 1, 3, 0.0},     {1, 5, -1, -1, 350.0}, {2, 5, -1, -1, 250.0},
         {1, 4, -1, -1, 250.0}, {2, 3, -1, -1, 150.0}, {1, 2, -1, -1, 150.0}, {2, 1, -1, -1, 100.0},
         {1, 0, -1, -1, 50.0},
     };
+    for (TreeLine& line : lines)
+        if (line.street > 0) line.street = std::min(line.street + rootStreet - 1, 3);
+    return lines;
 }
 
 constexpr int kDecisionNodes = 6;
@@ -62,7 +66,7 @@ std::vector<double> ClubDiamondSymmetric(double share) {
     for (int i = 0; i < kComboCount; ++i) {
         const CardPair p = ComboCards(i);
         auto cls = [](int c) {
-            return CardRank(c) * 3 + std::min(CardSuit(c), 1) + (CardSuit(c) == 3);
+            return CardRank(c) * 3 + (CardSuit(c) == 2 ? 1 : CardSuit(c) == 3 ? 2 : 0);
         };
         int a = cls(CardPairLo(p));
         int b = cls(CardPairHi(p));
@@ -90,7 +94,8 @@ protected:
     void TearDown() override { libsubgame_free_scenario(); }
 
     void Build(const char* flop, const std::vector<double>& r0, const std::vector<double>& r1,
-               uint8_t iso = 0, int32_t averaging = 1, std::array<int32_t, 2> kinds = {0, 0}) {
+               uint8_t iso = 0, int32_t averaging = 1, std::array<int32_t, 2> kinds = {0, 0},
+               int rootTurn = -1) {
         CardMask m = 0;
         ParseCards(&m, flop);
         int c[3];
@@ -99,9 +104,10 @@ protected:
             m &= m - 1;
         }
         flop_ = CardBit(c[0]) | CardBit(c[1]) | CardBit(c[2]);
-        const std::vector<TreeLine> lines = Lines();
+        rootTurn_ = rootTurn;
+        const std::vector<TreeLine> lines = Lines(rootTurn >= 0 ? 2 : 1);
         ASSERT_EQ(libsubgame_build_tree(averaging, lines.data(), static_cast<int32_t>(lines.size()),
-                                        c[0], c[1], c[2], -1, -1, r0.data(), r1.data(), iso),
+                                        c[0], c[1], c[2], rootTurn, -1, r0.data(), r1.data(), iso),
                   kBuildOk);
         ASSERT_TRUE(libsubgame_reset_progress(kinds.data()));
         ASSERT_TRUE(CheckTreeStorageReady(g_solvedTree));
@@ -114,7 +120,8 @@ protected:
         const int street = Street(node);
         if (street == 1) return {{-1, -1}};
         std::vector<Runout> out;
-        const int turns[] = {Card("9c"), Card("Ah"), Card("4d")};
+        std::vector<int> turns = {Card("9c"), Card("Ah"), Card("4d")};
+        if (rootTurn_ >= 0) turns = {rootTurn_};
         const int rivers[] = {Card("Tc"), Card("3s"), Card("Jh")};
         for (int t : turns) {
             if ((flop_ & CardBit(t)) != 0) continue;
@@ -169,6 +176,7 @@ protected:
     }
 
     CardMask flop_ = 0;
+    int rootTurn_ = -1;
 };
 
 TEST_F(StrategyQueryTest, FreshTreeShowsUniformWithZeroAndNanRules) {
@@ -190,13 +198,16 @@ TEST_F(StrategyQueryTest, FreshTreeShowsUniformWithZeroAndNanRules) {
 }
 
 TEST_F(StrategyQueryTest, DistributionsDuringASolve) {
-    Build("Ks7h2d", Sparse(3, 0.08), Sparse(4, 0.08));
+    Build("Ks7h2d", Sparse(3, 0.08), Sparse(4, 0.08), 0, 1, {0, 0}, Card("9c"));
     Iterate(30);
     ExpectDistributions();
 }
 
-TEST_F(StrategyQueryTest, LongDistributionsAfterManyIterations) {
-    Build("Qc8h3h", Sparse(5, 0.1), Sparse(6, 0.1), 0, 1, {1, 1});
+TEST_F(StrategyQueryTest, LongDistributionsOnEveryStreet) {
+    Build("Ks7h2d", Sparse(3, 0.08), Sparse(4, 0.08));
+    Iterate(30);
+    ExpectDistributions();
+    Build("Qc8h3h", Sparse(5, 0.1), Sparse(6, 0.1), 0, 1, {0, 0}, Card("Ad"));
     Iterate(200);
     ExpectDistributions();
 }
@@ -204,31 +215,35 @@ TEST_F(StrategyQueryTest, LongDistributionsAfterManyIterations) {
 // Up to iteration 62 the regrets' strategy is shown, from 63 the normalised sums; a node without
 // sums always shows the regrets' strategy.
 TEST_F(StrategyQueryTest, AverageFromIteration63) {
-    Build("Ks7h2d", Sparse(7, 0.06), Sparse(8, 0.06));
-    const TreeNode& node = g_solvedTree->nodes[1];
-    const HandSet& hs = *g_solvedTree->hands;
+    const int turn = Card("9c");
     auto expect = [&](bool average) {
+        const TreeNode* node = &g_solvedTree->nodes[1];
         std::vector<PooledArray> rows =
-            average ? AverageStrategy(&node, -1, -1) : CurrentStrategyUniformDefault(&node, -1, -1);
-        const std::vector<double> shown = Query(1, 0, {-1, -1});
+            average ? AverageStrategy(node, 0, -1) : CurrentStrategyUniformDefault(node, 0, -1);
+        const std::vector<double> shown = Query(1, 0, {turn, -1});
         const std::vector<double>& range = g_solvedTree->ranges[1];
+        const uint16_t* index = g_solvedTree->hands->records[0].index;
         for (int c = 0; c < kComboCount; ++c) {
-            const int16_t k = static_cast<int16_t>(hs.index[c]);
+            const int16_t k = static_cast<int16_t>(index[c]);
             if (k < 0 || range[c] == 0.0) continue;
             EXPECT_FLOAT_EQ(shown[c], rows[0].data[k]) << c;
         }
         ReleaseRows(rows);
     };
+    Build("Ks7h2d", Sparse(7, 0.1), Sparse(8, 0.1), 0, 1, {0, 0}, turn);
+    // Delayed averaging weighs iterations after the 60th only: start just before.
+    g_solvedTree->iteration = 58;
     Iterate(62);
     expect(false);
     Iterate(63);
     expect(true);
     // The two rules give different numbers by now, so the switch is seen.
-    std::vector<PooledArray> cur = CurrentStrategyUniformDefault(&node, -1, -1);
-    const std::vector<double> at63 = Query(1, 0, {-1, -1});
+    std::vector<PooledArray> cur = CurrentStrategyUniformDefault(&g_solvedTree->nodes[1], 0, -1);
+    const std::vector<double> at63 = Query(1, 0, {turn, -1});
+    const uint16_t* index = g_solvedTree->hands->records[0].index;
     bool differs = false;
     for (int c = 0; c < kComboCount; ++c) {
-        const int16_t k = static_cast<int16_t>(hs.index[c]);
+        const int16_t k = static_cast<int16_t>(index[c]);
         if (k >= 0 && g_solvedTree->ranges[1][c] != 0.0 &&
             std::fabs(at63[c] - cur[0].data[k]) > 1e-4)
             differs = true;
@@ -236,8 +251,10 @@ TEST_F(StrategyQueryTest, AverageFromIteration63) {
     ReleaseRows(cur);
     EXPECT_TRUE(differs);
 
-    Build("Ks7h2d", Sparse(7, 0.06), Sparse(8, 0.06), 0, 0);
+    // Without averaging there are no sums: the regrets' strategy at any iteration.
+    Build("Ks7h2d", Sparse(7, 0.1), Sparse(8, 0.1), 0, 0, {0, 0}, turn);
     EXPECT_EQ(g_solvedTree->nodes[1].strategySums, nullptr);
+    g_solvedTree->iteration = 62;
     Iterate(64);
     expect(false);
 }
@@ -246,7 +263,7 @@ TEST_F(StrategyQueryTest, IsomorphicTurnCardsShareStrategyAndLocks) {
     const std::vector<double> range = ClubDiamondSymmetric(0.15);
     Build("Ks7s2h", range, range, 1);
     ASSERT_NE(g_solvedTree->flags & kTreeIsomorphism, 0u);
-    Iterate(20);
+    Iterate(3);
     const int c9 = Card("9c");
     const int d9 = Card("9d");
     for (int node : {2, 3}) {
@@ -341,9 +358,11 @@ TEST_F(StrategyQueryTest, LockStates) {
 TEST_F(StrategyQueryTest, SetStrategyRoundTrips) {
     const std::array<int32_t, 2> kinds[] = {{0, 0}, {0, 1}, {1, 1}};
     for (const auto& k : kinds) {
-        Build("Ks7h2d", Sparse(11, 0.05), Sparse(12, 0.05), 0, 1, k);
-        for (int until : {0, 70}) {
-            Iterate(until);
+        // Weight-1 averaging keeps sums from the first iteration on.
+        Build("Ks7h2d", Sparse(11, 0.05), Sparse(12, 0.05), 0, 2, k);
+        Iterate(2);
+        for (int shown : {2, 70}) {
+            g_solvedTree->iteration = shown;  // 70: the averages are shown
             for (int node = 0; node < kDecisionNodes; ++node) {
                 const Runout at = Runouts(node).back();
                 const double sets[2][2] = {{0.25, 0.75}, {-1.0, 0.5}};
@@ -360,7 +379,7 @@ TEST_F(StrategyQueryTest, SetStrategyRoundTrips) {
                     for (int c = 0; c < kComboCount; ++c)
                         if (range[c] != 0.0 && (ComboMask(c) & Dead(at)) == 0) {
                             ASSERT_NEAR(p0[c], want0, 1e-6)
-                                << "kinds " << k[0] << k[1] << " node " << node << " it " << until;
+                                << "kinds " << k[0] << k[1] << " node " << node << " it " << shown;
                         }
                 }
             }
@@ -371,7 +390,8 @@ TEST_F(StrategyQueryTest, SetStrategyRoundTrips) {
 // Without averaging in effect only the regrets change; with it the action's sums are zeroed.
 TEST_F(StrategyQueryTest, SetStrategyTouchesSumsOnlyWhenAveraging) {
     Build("Ks7h2d", Sparse(13, 0.06), Sparse(14, 0.06));
-    Iterate(70);
+    g_solvedTree->iteration = 61;
+    Iterate(64);
     TreeNode* node = &g_solvedTree->nodes[1];
     auto sums = [&] {
         std::vector<float> d(2, 0.0f);
