@@ -387,6 +387,24 @@ TEST_F(StrategyQueryTest, SetStrategyRoundTrips) {
     }
 }
 
+// Flop-rooted river regrets at level 0 are 16-bit: 1000 x 70 saturates at 65535 instead of
+// wrapping to 4464.
+TEST_F(StrategyQueryTest, SixteenBitRegretsSaturate) {
+    Build("Ks7h2d", Sparse(17, 0.05), Sparse(18, 0.05));
+    const Runout at = Runouts(4).front();
+    const std::vector<double> big(kComboCount, 70.0), one(kComboCount, 1.0);
+    ASSERT_EQ(libsubgame_set_strategy(4, 0, at.turn, at.river, big.data()), kEditDone);
+    ASSERT_EQ(libsubgame_set_strategy(4, 1, at.turn, at.river, one.data()), kEditDone);
+    const std::vector<double> p = Query(4, 0, at);
+    int checked = 0;
+    for (int c = 0; c < kComboCount; ++c) {
+        if (g_solvedTree->ranges[0][c] == 0.0 || (ComboMask(c) & Dead(at)) != 0) continue;
+        EXPECT_NEAR(p[c], 65535.0 / 66535.0, 2e-5) << c;
+        ++checked;
+    }
+    EXPECT_GT(checked, 0);
+}
+
 // Without averaging in effect only the regrets change; with it the action's sums are zeroed.
 TEST_F(StrategyQueryTest, SetStrategyTouchesSumsOnlyWhenAveraging) {
     Build("Ks7h2d", Sparse(13, 0.06), Sparse(14, 0.06));
