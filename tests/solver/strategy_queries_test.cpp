@@ -204,10 +204,10 @@ TEST_F(StrategyQueryTest, DistributionsDuringASolve) {
 }
 
 TEST_F(StrategyQueryTest, LongDistributionsOnEveryStreet) {
-    Build("Ks7h2d", Sparse(3, 0.08), Sparse(4, 0.08));
+    Build("Ks7h2d", Sparse(3, 0.04), Sparse(4, 0.04));
     Iterate(30);
     ExpectDistributions();
-    Build("Qc8h3h", Sparse(5, 0.1), Sparse(6, 0.1), 0, 1, {0, 0}, Card("Ad"));
+    Build("Qc8h3h", Sparse(5, 0.04), Sparse(6, 0.04), 0, 1, {0, 0}, Card("Ad"));
     Iterate(200);
     ExpectDistributions();
 }
