@@ -9,6 +9,7 @@
 #include "cards/hand_evaluator.h"
 #include "cards/hand_set.h"
 #include "interpreter/kernel_switches.h"
+#include "reference_cfr.h"
 #include "solver/chance_nodes.h"
 #include "solver/iterations.h"
 #include "solver/runout_walks.h"
@@ -51,7 +52,8 @@ protected:
             for (int c = 0; c < 1326; ++c) {
                 const CardMask m = ComboMask(c);
                 if (m & board) continue;
-                const int hi = CardRank(HighestCard(m)), lo = CardRank(LowestCard(m));
+                const int a = CardRank(HighestCard(m)), c2 = CardRank(LowestCard(m));
+                const int hi = std::max(a, c2), lo = std::min(a, c2);
                 if ((hi + 3 * lo + seed) % 11 == 0) r0[c] = 0.5 + (hi % 3) * 0.2;
                 if ((hi * 5 + lo + seed) % 13 == 0) r1[c] = 0.4 + (lo % 4) * 0.15;
             }
@@ -188,6 +190,40 @@ TEST_F(FlopSolve, IncompleteTreeEvaluatesFromTheChanceNodesStoredRows) {
     tree->flags &= ~kTreeIncomplete;
     const int32_t kinds[2] = {0, 0};
     libsubgame_reset_progress(kinds);  // storages back for whatever runs next
+}
+
+// One best-response evaluation of a fresh flop tree (turn jobs, inline rivers, the scatter
+// through the isomorphism maps and both chance weights) against the reference.
+TEST_F(LongFlopSolve, FreshEvaluationMatchesTheReferenceWithAndWithoutIsomorphism) {
+    const CardMask board = Cards("Td 9d 6h");
+    LineBuilder b;
+    b.stack = 150;
+    b.raisesPerStreet = 0;
+    const std::vector<TreeLine> lines = b.Build(1);
+    std::vector<double> r0(1326, 0.0), r1(1326, 0.0);
+    for (int c = 0; c < 1326; ++c) {
+        const CardMask m = ComboMask(c);
+        if (m & board) continue;
+        const int a = CardRank(HighestCard(m)), b = CardRank(LowestCard(m));
+        const int hi = std::max(a, b), lo = std::min(a, b);
+        if ((hi == 10 && lo == 9) || hi == lo && (hi == 12 || hi == 8)) r0[c] = 0.3 + 0.05 * hi;
+        if ((hi == lo && (hi == 11 || hi == 5)) || (hi == 4 && lo == 3)) r1[c] = 0.9 - 0.04 * lo;
+    }
+    ReferenceCfr ref(ToReference(board, lines, r0, r1), 1.5, 262143.0);
+    const RefEvaluation e = ref.Evaluate();
+    const double scale = std::max({std::fabs(e.value[0]), std::fabs(e.value[1]),
+                                   std::fabs(e.bestResponse[0]), std::fabs(e.bestResponse[1])});
+    const int32_t plain[2] = {0, 0};
+    for (bool isomorphism : {true, false}) {
+        ASSERT_TRUE(BuildTree(board, -1, -1, lines, r0, r1, isomorphism, plain));
+        if (!TreeHasStorages(g_solvedTree)) GTEST_SKIP() << "no storages yet";
+        double p0[2], p1[2];
+        CalcBestResponse(g_solvedTree, p0, p1, 0);
+        EXPECT_NEAR(p0[1], e.value[0], 1e-5 * scale) << isomorphism;
+        EXPECT_NEAR(p1[1], e.value[1], 1e-5 * scale) << isomorphism;
+        EXPECT_NEAR(p0[0], e.bestResponse[0], 1e-5 * scale) << isomorphism;
+        EXPECT_NEAR(p1[0], e.bestResponse[1], 1e-5 * scale) << isomorphism;
+    }
 }
 
 }  // namespace

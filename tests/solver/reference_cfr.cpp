@@ -15,6 +15,7 @@ ReferenceCfr::ReferenceCfr(const RefGame& game, double exponent, double cap)
     : board_(game.board), exponent_(exponent), cap_(cap) {
     InitHandEvalTables();
     turnRoot_ = CardCount(board_) == 4;
+    flopRoot_ = CardCount(board_) == 3;
     for (size_t i = 0; i < game.lines.size(); ++i) {
         const RefLine& l = game.lines[i];
         Node n{l.kind, l.parent, l.player, l.street, l.amount, {}};
@@ -55,6 +56,7 @@ size_t ReferenceCfr::Slot(int node, int riverCard, int combo) const {
 
 bool ReferenceCfr::Available(int combo, int river) const {
     if (!live_[combo]) return false;
+    if (dealtTurn_ >= 0 && (ComboMask(combo) & CardBit(dealtTurn_))) return false;
     return river < 0 || !(ComboMask(combo) & CardBit(river));
 }
 
@@ -115,6 +117,10 @@ ReferenceCfr::Result ReferenceCfr::Terminal(int node, int river, int p, const Ro
             if (!Available(j, river) || (ComboMask(j) & hi) || opp[j] == 0) continue;
             if (n.kind == 2) {
                 v += opp[j];
+            } else if (flopRoot_) {
+                const CardMask dealt = board_ | CardBit(dealtTurn_) | CardBit(river);
+                const uint32_t a = EvalCardMask(dealt | hi), b = EvalCardMask(dealt | ComboMask(j));
+                v += a > b ? opp[j] : a < b ? -opp[j] : 0.0;
             } else {
                 const uint32_t a = strength_[sr][i], b = strength_[sr][j];
                 v += a > b ? opp[j] : a < b ? -opp[j] : 0.0;
@@ -129,10 +135,32 @@ ReferenceCfr::Result ReferenceCfr::Terminal(int node, int river, int p, const Ro
 
 ReferenceCfr::Result ReferenceCfr::Walk(int node, int river, int p, bool update, const Row& opp) {
     const Node& n = nodes_[node];
-    if (turnRoot_ && n.street == 3 && river < 0) {
+    if (flopRoot_ && n.street >= 2 && dealtTurn_ < 0) {
         Result sum{Row(kCombos, 0.0), Row(kCombos, 0.0)};
         for (int c = 0; c < 52; ++c) {
             if (board_ & CardBit(c)) continue;
+            Row dealt = opp;
+            for (int j : liveList_)
+                if (ComboMask(j) & CardBit(c)) dealt[j] = 0;
+            dealtTurn_ = c;
+            Result child = Walk(node, -1, p, update, dealt);
+            dealtTurn_ = -1;
+            for (int i : liveList_) {
+                if (ComboMask(i) & CardBit(c)) continue;
+                sum.value[i] += child.value[i];
+                sum.best[i] += child.best[i];
+            }
+        }
+        for (int i = 0; i < kCombos; ++i) {
+            sum.value[i] /= 45.0;
+            sum.best[i] /= 45.0;
+        }
+        return sum;
+    }
+    if ((turnRoot_ || flopRoot_) && n.street == 3 && river < 0) {
+        Result sum{Row(kCombos, 0.0), Row(kCombos, 0.0)};
+        for (int c = 0; c < 52; ++c) {
+            if ((board_ | (dealtTurn_ >= 0 ? CardBit(dealtTurn_) : 0)) & CardBit(c)) continue;
             Row dealt = opp;
             for (int j : liveList_)
                 if (ComboMask(j) & CardBit(c)) dealt[j] = 0;

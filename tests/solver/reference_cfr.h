@@ -19,7 +19,7 @@ struct RefLine {
 };
 
 struct RefGame {
-    CardMask board = 0;  // four (turn root) or five (river root) cards
+    CardMask board = 0;  // three (flop root), four (turn root) or five (river root) cards
     std::vector<RefLine> lines;
     std::vector<double> range[2];  // 1326 weights each, ComboIndex order
 };
@@ -34,6 +34,8 @@ class ReferenceCfr {
 public:
     // exponent and cap of the averaging weight (river root 4.0 and unbounded, turn root 1.5
     // and 262143).
+    // A flop board (three cards) supports Evaluate of the fresh game only (its strategies are
+    // the uniform defaults; the turn chance weighs 1/45).
     ReferenceCfr(const RefGame& game, double exponent, double cap);
 
     // One iteration: player 1, then player 0, then the count advances.
@@ -80,6 +82,8 @@ private:
     std::vector<size_t> nodeOffset_;  // per node, start of its numbers
     CardMask board_;
     bool turnRoot_;
+    bool flopRoot_;
+    int dealtTurn_ = -1;  // the turn card of the current walk on a flop root
     bool live_[1326];
     std::vector<int> liveList_;  // live combinations in ComboIndex order
     double weights_[2][1326];
