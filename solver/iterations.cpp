@@ -69,8 +69,6 @@ bool TreeHasStorages(const SolvedTree* tree) {
 }
 
 TraversalSums TraverseForPlayer(SolvedTree* tree, int32_t p, int32_t mode) {
-    // A query or edit waiting for the mutex goes first: it would rarely win the race otherwise.
-    YieldSolverMutexToClaims();
     std::lock_guard<std::recursive_mutex> lock(SolverMutex());
     // A pool left by a tree with another hand count must be replaced before any pooled row.
     EnsureThreadPool(*tree->hands);
@@ -107,6 +105,9 @@ TraversalSums TraverseForPlayer(SolvedTree* tree, int32_t p, int32_t mode) {
 }
 
 IterationValues RunIteration(SolvedTree* tree) {
+    // A query or edit waiting for the mutex goes first: it would rarely win the race otherwise.
+    // Here, before the lock, the solver thread holds no lock of its own.
+    YieldSolverMutexToClaims();
     std::lock_guard<std::recursive_mutex> lock(SolverMutex());
     if (tree->streamKinds[1] < 2) {
         tree->riverAveraging = 1;
@@ -123,6 +124,7 @@ IterationValues RunIteration(SolvedTree* tree) {
 
 BestResponseResult CalcBestResponse(SolvedTree* tree, double result0[2], double result1[2],
                                     int32_t mode) {
+    YieldSolverMutexToClaims();
     std::lock_guard<std::recursive_mutex> lock(SolverMutex());
     TraversalSums a = TraverseForPlayer(tree, 0, mode);
     result0[0] = a.bestResponseSum;
