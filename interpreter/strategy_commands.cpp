@@ -29,13 +29,15 @@ int action_count(const NodePath& path) {
     return static_cast<int>(path.node->children.size());
 }
 
-// One list per action, canonical order.
+// One list per action, canonical order, from one reading of the node's strategy.
 std::vector<std::vector<double>> strategy_lists(const NodePath& path) {
+    const int n = action_count(path);
+    std::vector<double> all(static_cast<size_t>(n) * kComboCount, 0.0);
+    libsubgame_get_node_strategy(path.node->recordIndex, path.turn, path.river, all.data());
     std::vector<std::vector<double>> lists;
-    for (int i = 0; i < action_count(path); ++i) {
-        std::vector<double> list(kComboCount, 0.0);
-        libsubgame_get_combo_strategy(path.node->recordIndex, i, path.turn, path.river, list.data(),
-                                      0, nullptr);
+    for (int i = 0; i < n; ++i) {
+        std::vector<double> list(all.begin() + static_cast<long>(i) * kComboCount,
+                                 all.begin() + static_cast<long>(i + 1) * kComboCount);
         remap_combo_values(list, HandOrderToCombo, list);
         lists.push_back(std::move(list));
     }

@@ -13,3 +13,10 @@
 // river nodes are read under the lock of their turn card's river storages.
 void libsubgame_get_combo_strategy(int32_t node, int32_t action, int32_t turnCard,
                                    int32_t riverCard, double* out, uint8_t raw, int32_t* rawCount);
+
+// Every action of the node at once: out[a * 1326 + combo] for a below the child count, as
+// libsubgame_get_combo_strategy gives them but from one reading of the node's storages, so the
+// actions of a combination sum to 1 even while the solver runs. Returns the number of actions
+// written, 0 (out untouched) when the arguments do not fit or the node has no storage.
+int32_t libsubgame_get_node_strategy(int32_t node, int32_t turnCard, int32_t riverCard,
+                                     double* out);

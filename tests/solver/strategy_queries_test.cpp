@@ -197,6 +197,29 @@ TEST_F(StrategyQueryTest, FreshTreeShowsUniformWithZeroAndNanRules) {
     }
 }
 
+// All actions at once give what the per-action entry gives, idle; refused arguments write
+// nothing and return 0.
+TEST_F(StrategyQueryTest, NodeStrategyMatchesPerActionQueries) {
+    Build("Ks7h2d", Sparse(19, 0.06), Sparse(20, 0.06), 0, 1, {0, 0}, Card("9c"));
+    Iterate(5);
+    for (int node = 0; node < kDecisionNodes; ++node)
+        for (Runout at : Runouts(node)) {
+            std::vector<double> all(2 * kComboCount, 0.0);
+            ASSERT_EQ(libsubgame_get_node_strategy(node, at.turn, at.river, all.data()), 2);
+            for (int a = 0; a < 2; ++a) {
+                const std::vector<double> one = Query(node, a, at);
+                for (int c = 0; c < kComboCount; ++c) {
+                    const double x = all[a * kComboCount + c];
+                    EXPECT_TRUE((std::isnan(x) && std::isnan(one[c])) || x == one[c]) << c;
+                }
+            }
+        }
+    std::vector<double> untouched(2 * kComboCount, 7.0);
+    EXPECT_EQ(libsubgame_get_node_strategy(2, -1, -1, untouched.data()), 0);
+    EXPECT_EQ(libsubgame_get_node_strategy(6, -1, -1, untouched.data()), 0);
+    EXPECT_EQ(untouched, std::vector<double>(2 * kComboCount, 7.0));
+}
+
 TEST_F(StrategyQueryTest, DistributionsDuringASolve) {
     Build("Ks7h2d", Sparse(3, 0.08), Sparse(4, 0.08), 0, 1, {0, 0}, Card("9c"));
     Iterate(30);
