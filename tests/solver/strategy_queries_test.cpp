@@ -313,6 +313,29 @@ TEST_F(StrategyQueryTest, IsomorphicTurnCardsShareStrategyAndLocks) {
     EXPECT_EQ(text, "LOCKED");
     libsubgame_node_flags_text(&text, 5, c9, Card("Tc"));
     EXPECT_EQ(text, "");
+    // An edit through 9d, with values given in its real suits, shows through 9c under the
+    // suit-swapped combinations; the river node behind 9h keeps its strategy.
+    std::vector<double> v0(kComboCount), v1(kComboCount);
+    for (int c = 0; c < kComboCount; ++c) {
+        v0[c] = (c % 5) / 4.0;
+        v1[c] = 1.0 - v0[c];
+    }
+    const std::vector<double> before = Query(3, 0, {Card("9h"), -1});
+    ASSERT_EQ(libsubgame_set_strategy(3, 0, d9, -1, v0.data()), kEditDone);
+    ASSERT_EQ(libsubgame_set_strategy(3, 1, d9, -1, v1.data()), kEditDone);
+    const std::vector<double> viaClub = Query(3, 0, {c9, -1});
+    const std::vector<double>& ip = g_solvedTree->ranges[1];
+    int checked = 0;
+    for (int c = 0; c < kComboCount; ++c) {
+        const int swapped = SwapClubsDiamonds(c);
+        if (ip[c] == 0.0 || (ComboMask(c) & (flop_ | CardBit(c9))) != 0) continue;
+        EXPECT_NEAR(viaClub[c], v0[swapped], 1e-6) << c;
+        ++checked;
+    }
+    EXPECT_GT(checked, 0);
+    const std::vector<double> after = Query(3, 0, {Card("9h"), -1});
+    for (int c = 0; c < kComboCount; ++c)
+        EXPECT_TRUE((std::isnan(before[c]) && std::isnan(after[c])) || before[c] == after[c]);
 }
 
 TEST_F(StrategyQueryTest, LockStates) {
