@@ -6,6 +6,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "interpreter/services.h"
@@ -145,7 +146,14 @@ bool StartSolverThread(SolverWork* work, int32_t budget, bool steps) {
         std::lock_guard<std::mutex> lock(WaitMutex);
         Running.store(true);
     }
-    SolverThread = std::thread(SolverThreadMain, work);
+    try {
+        SolverThread = std::thread(SolverThreadMain, work);
+    } catch (const std::system_error&) {
+        // No thread to end it: the start is refused rather than leaving waiters blocked.
+        std::lock_guard<std::mutex> lock(WaitMutex);
+        Running.store(false);
+        return false;
+    }
     return true;
 }
 
