@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -274,7 +275,7 @@ TEST_F(Solve, PassZeroChangesNoStorageAndLocksKeepRows) {
     locked->regrets->flagsPtr(tree->rootTurnRecord, -1)->flags &= ~1u;
 }
 
-TEST_F(Solve, IsomorphicTurnRecordCounts) {
+TEST_F(Solve, IsomorphicTurnJobCounts) {
     struct Case {
         const char* flop;
         size_t jobs;
@@ -295,6 +296,24 @@ TEST_F(Solve, IsomorphicTurnRecordCounts) {
         REQUIRE_STORAGES();
         SolvedTree* tree = g_solvedTree;
         EXPECT_EQ(tree->hands->records.size(), c.jobs) << c.flop;
+        // Pass 0 of a traversal: every turn chance visit records one job per record.
+        tree->traverser = 0;
+        tree->mode = 1;
+        tree->pass = 0;
+        TraversalContext root;
+        root.tree = tree;
+        root.node = &tree->nodes[0];
+        ConstructPooledArray(&root.opponentReach, static_cast<int32_t>(tree->rootRows[1].size()),
+                             false, false);
+        std::memcpy(root.opponentReach.data, tree->rootRows[1].data(),
+                    tree->rootRows[1].size() * sizeof(float));
+        TraverseNode(&root);
+        std::map<const TreeNode*, size_t> perVisit;
+        for (const SubgameJob* job : SubgameJobs()) ++perVisit[job->node];
+        EXPECT_FALSE(perVisit.empty());
+        for (const auto& [node, jobs] : perVisit) EXPECT_EQ(jobs, c.jobs) << c.flop;
+        DeleteSubgameJobs();
+        ReleaseFourRows(&root);
     }
 }
 
