@@ -108,7 +108,9 @@ bool ValidateTreeLines(const TreeLine* lines, int32_t count) {
         }
         const int32_t p = line.parent;
         if (p < 0 || p >= i || lines[p].kind != 0) return false;
-        if (line.kind == 0 && line.street < lines[p].street) return false;
+        // One chance node deals one card: a decision is on its parent's street or the next.
+        if (line.kind == 0 && (line.street < lines[p].street || line.street > lines[p].street + 1))
+            return false;
         while (!path.empty() && path.back() != p) path.pop_back();
         if (path.empty()) return false;
         path.push_back(i);
@@ -117,6 +119,16 @@ bool ValidateTreeLines(const TreeLine* lines, int32_t count) {
     for (int32_t i = 0; i < count; ++i)
         if (lines[i].kind == 0 && childCount[i] == 0) return false;
     return true;
+}
+
+int32_t TreeLinesDepth(const TreeLine* lines, int32_t count) {
+    std::vector<int32_t> depth(count, 0);
+    int32_t deepest = 0;
+    for (int32_t i = 1; i < count; ++i) {
+        depth[i] = depth[lines[i].parent] + 1;
+        deepest = std::max(deepest, depth[i]);
+    }
+    return deepest;
 }
 
 void BuildTreeNodes(SolvedTree* tree, const TreeLine* lines, int32_t count) {
@@ -263,6 +275,7 @@ int32_t libsubgame_build_tree(int32_t averaging, const TreeLine* lines, int32_t 
                               uint8_t isomorphism) {
     if (TreeSolverRunning()) return kBuildSolverRunning;
     if (!ValidateTreeLines(lines, count)) return kBuildInvalidLines;
+    if (TreeLinesDepth(lines, count) > kMaxTreeDepth) return kBuildTooDeep;
     if (!ValidCard(flop1) || !ValidCard(flop2) || !ValidCard(flop3)) return kBuildInvalidCards;
     const CardMask flop = CardBit(flop1) | CardBit(flop2) | CardBit(flop3);
     if (CardCount(flop) != 3) return kBuildInvalidCards;

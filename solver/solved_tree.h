@@ -31,6 +31,10 @@ static_assert(sizeof(TreeLine) == 24, "TreeLine is shared with the interpreter")
 
 inline constexpr int kTurnMutexCount = 49;
 
+// Deepest node a tree may hold, in actions below the root: the tree walks recurse once per
+// level, on solver and worker threads with ordinary stacks.
+inline constexpr int32_t kMaxTreeDepth = 1000;
+
 // One node; held by value in the tree's vector at its line's index.
 struct TreeNode {
     int32_t kind = 0;
@@ -132,6 +136,7 @@ enum BuildTreeResult : int32_t {
     kBuildInvalidCards = 3,       // board cards missing, repeated or out of range for the root
     kBuildNoCompatibleHands = 4,  // no pair of live hands without a shared card
     kBuildIsomorphismError = 5,   // ranges not symmetric in the collapsed suits
+    kBuildTooDeep = 6,            // a node more than kMaxTreeDepth actions below the root
 };
 
 // Replaces the global tree by one built from the lines, the board (flop cards, turn and river
@@ -166,7 +171,12 @@ TreeNode* libsubgame_get_node(int32_t node);
 void libsubgame_free(void* block);
 
 // Build stages, exposed for tests.
+// True when the lines form a tree in pre-order: a decision root, every parent a decision line
+// before its children, players 0 or 1, decision streets 1 to 3 that never fall and rise by at
+// most one street per action, every decision with an action, finite leaf amounts.
 bool ValidateTreeLines(const TreeLine* lines, int32_t count);
+// Actions from the root to the deepest line, for lines that ValidateTreeLines accepts.
+int32_t TreeLinesDepth(const TreeLine* lines, int32_t count);
 void BuildTreeNodes(SolvedTree* tree, const TreeLine* lines, int32_t count);
 // Ranges, hand set, root rows and index lists. The result is kBuildOk or the failure that
 // makes the tree unusable.

@@ -304,6 +304,7 @@ TEST_F(SolvedTreeTest, RefusedBuildsKeepTheOldTree) {
          {1, 1, -1, -1, 1.0}},  // not pre-order: back into a finished subtree
         {{0, -1, 0, 1, 0.0}, {1, 0, -1, -1, std::nan("")}},            // non-finite amount
         {{0, -1, 0, 2, 0.0}, {0, 0, 1, 1, 0.0}, {1, 1, -1, -1, 1.0}},  // street going back
+        {{0, -1, 0, 1, 0.0}, {0, 0, 1, 3, 0.0}, {1, 1, -1, -1, 1.0}},  // flop to river at once
     };
     for (const auto& lines : bad) {
         expectKept(libsubgame_build_tree(1, lines.data(), static_cast<int32_t>(lines.size()), 0, 1,
@@ -324,6 +325,32 @@ TEST_F(SolvedTreeTest, RefusedBuildsKeepTheOldTree) {
     expectKept(
         Build(WorkedExample(), "Ks7h2d", -1, -1, std::vector<double>(kComboCount, 0.0), Full()),
         kBuildNoCompatibleHands);
+}
+
+// One decision per action, players alternating, ending in a showdown `depth` actions below the
+// root.
+std::vector<TreeLine> Chain(int depth) {
+    std::vector<TreeLine> lines;
+    for (int i = 0; i < depth; ++i) lines.push_back({0, i - 1, i % 2, 1, 0.0});
+    lines.push_back({1, depth - 1, -1, -1, 60.0});
+    return lines;
+}
+
+TEST_F(SolvedTreeTest, DepthLimit) {
+    // The tree walks recurse once per level: deeper trees are refused before anything changes.
+    ASSERT_EQ(Build(WorkedExample(), "Ks7h2d"), kBuildOk);
+    SolvedTree* old = g_solvedTree;
+    EXPECT_EQ(TreeLinesDepth(WorkedExample().data(), 9), 5);  // down to the turn call
+    const std::vector<TreeLine> tooDeep = Chain(kMaxTreeDepth + 1);
+    EXPECT_EQ(TreeLinesDepth(tooDeep.data(), static_cast<int32_t>(tooDeep.size())),
+              kMaxTreeDepth + 1);
+    EXPECT_EQ(Build(tooDeep, "Ks7h2d"), kBuildTooDeep);
+    EXPECT_EQ(g_solvedTree, old);
+    EXPECT_EQ(g_solvedTree->nodes.size(), 9u);
+    const std::vector<TreeLine> deepest = Chain(kMaxTreeDepth);
+    ASSERT_EQ(Build(deepest, "Ks7h2d"), kBuildOk);
+    EXPECT_EQ(g_solvedTree->nodes.size(), deepest.size());
+    EXPECT_EQ(g_solvedTree->nodes.back().parent, kMaxTreeDepth - 1);
 }
 
 TEST_F(SolvedTreeTest, EntryPointsCheckIndices) {
