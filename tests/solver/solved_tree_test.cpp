@@ -15,9 +15,12 @@
 #include "cards/hand_evaluator.h"
 #include "cards/hand_set.h"
 #include "interpreter/output.h"
+#include "solver/iterations.h"
 #include "solver/node_locks.h"
 #include "solver/runout_access.h"
 #include "solver/solver_defaults.h"
+#include "solver/solver_mutex.h"
+#include "solver/solver_thread.h"
 #include "storage/node_data.h"
 #include "storage/storage_interface.h"
 #include "storage/thread_array_pool.h"
@@ -351,6 +354,26 @@ TEST_F(SolvedTreeTest, DepthLimit) {
     ASSERT_EQ(Build(deepest, "Ks7h2d"), kBuildOk);
     EXPECT_EQ(g_solvedTree->nodes.size(), deepest.size());
     EXPECT_EQ(g_solvedTree->nodes.back().parent, kMaxTreeDepth - 1);
+}
+
+TEST_F(SolvedTreeTest, TreeChangesRefusedWhileSolving) {
+    ASSERT_EQ(Build(BetLines(3), "Ks7h2d", Card("9c"), Card("3s")), kBuildOk);
+    const int32_t plain[2] = {0, 0};
+    ASSERT_TRUE(libsubgame_reset_progress(plain));
+    SolvedTree* tree = g_solvedTree;
+    {
+        // Holding the solver mutex keeps the solver thread in its first traversal.
+        std::lock_guard<std::recursive_mutex> hold(SolverMutex());
+        ASSERT_EQ(libsubgame_start_solver(1000, 1), 1);
+        EXPECT_EQ(Build(WorkedExample(), "Ks7h2d"), kBuildSolverRunning);
+        EXPECT_FALSE(libsubgame_reset_progress(plain));
+        EXPECT_FALSE(libsubgame_free_scenario());
+        EXPECT_EQ(g_solvedTree, tree);
+        EXPECT_EQ(g_solvedTree->nodes.size(), 4u);
+        libsubgame_request_stop();
+    }
+    libsubgame_wait_solver();
+    EXPECT_EQ(Build(WorkedExample(), "Ks7h2d"), kBuildOk);
 }
 
 TEST_F(SolvedTreeTest, EntryPointsCheckIndices) {
