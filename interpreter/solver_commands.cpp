@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <thread>
+#include <vector>
 
 #include "interpreter/console_state.h"
 #include "interpreter/line_set.h"
@@ -36,29 +37,35 @@ bool counted_street(int32_t street) {
     return street >= 1 && street <= 3;
 }
 
-void count_node(const LineNode& node, NodeCounts& counts) {
-    const int32_t s = StartStreet + node.street;
-    // Loaded sets may hold dealing nodes (negative player) and failed builds lines past the
-    // river: only decisions of the two players on the three streets count.
-    const bool streetOk = counted_street(s);
-    if (!node.children.empty() && streetOk && (node.player == 0 || node.player == 1)) {
-        counts.decisions[node.player][s] += street_weight(s);
-        counts.decisionTotal[node.player] += street_weight(s);
-        counts.total += street_weight(s);
-    }
-    for (const auto& entry : node.children) {
-        const LineNode& child = *entry.second;
-        if (streetOk && child.street > node.street) {
-            counts.splits[s] += street_weight(s);
-            counts.splitTotal += street_weight(s);
+void count_node(const LineNode& top, NodeCounts& counts) {
+    // An explicit stack: a line may be far deeper than the thread's stack allows recursion.
+    std::vector<const LineNode*> pending{&top};
+    while (!pending.empty()) {
+        const LineNode& node = *pending.back();
+        pending.pop_back();
+        const int32_t s = StartStreet + node.street;
+        // Loaded sets may hold dealing nodes (negative player) and failed builds lines past the
+        // river: only decisions of the two players on the three streets count.
+        const bool streetOk = counted_street(s);
+        if (!node.children.empty() && streetOk && (node.player == 0 || node.player == 1)) {
+            counts.decisions[node.player][s] += street_weight(s);
+            counts.decisionTotal[node.player] += street_weight(s);
             counts.total += street_weight(s);
         }
-        if (streetOk && child.children.empty()) {
-            counts.ends[s] += street_weight(s);
-            counts.endTotal += street_weight(s);
-            counts.total += street_weight(s);
+        for (const auto& entry : node.children) {
+            const LineNode& child = *entry.second;
+            if (streetOk && child.street > node.street) {
+                counts.splits[s] += street_weight(s);
+                counts.splitTotal += street_weight(s);
+                counts.total += street_weight(s);
+            }
+            if (streetOk && child.children.empty()) {
+                counts.ends[s] += street_weight(s);
+                counts.endTotal += street_weight(s);
+                counts.total += street_weight(s);
+            }
+            pending.push_back(&child);
         }
-        count_node(child, counts);
     }
 }
 

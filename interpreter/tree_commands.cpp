@@ -60,15 +60,28 @@ void set_free_memory_source(std::function<uint64_t()> source) {
 
 void flatten_lines(std::vector<TreeLine>& records, std::vector<LineNode*>& order, LineNode* node,
                    int32_t parent, double key, int32_t startStreet, double pot) {
-    const int32_t index = static_cast<int32_t>(records.size());
-    order.push_back(node);
-    if (!node->children.empty()) {
-        records.push_back({0, parent, node->player, startStreet + node->street, 0.0});
-    } else {
-        records.push_back({key >= 0.0 ? 1 : 2, parent, -1, -1, node->amount + 0.5 * pot});
+    // An explicit stack: a line may be far deeper than the thread's stack allows recursion.
+    struct Pending {
+        LineNode* node;
+        int32_t parent;
+        double key;
+    };
+    std::vector<Pending> pending{{node, parent, key}};
+    while (!pending.empty()) {
+        const Pending at = pending.back();
+        pending.pop_back();
+        const int32_t index = static_cast<int32_t>(records.size());
+        order.push_back(at.node);
+        if (!at.node->children.empty()) {
+            records.push_back({0, at.parent, at.node->player, startStreet + at.node->street, 0.0});
+        } else {
+            records.push_back(
+                {at.key >= 0.0 ? 1 : 2, at.parent, -1, -1, at.node->amount + 0.5 * pot});
+        }
+        // Pushed last to first, so the first child (the largest key) is taken next.
+        for (auto it = at.node->children.rbegin(); it != at.node->children.rend(); ++it)
+            pending.push_back({it->second.get(), index, it->first});
     }
-    for (auto& [childKey, child] : node->children)
-        flatten_lines(records, order, child.get(), index, childKey, startStreet, pot);
 }
 
 void check_range_isomorphism(int32_t startStreet) {
@@ -138,6 +151,8 @@ void build_tree_from_lines(bool chooseLevel) {
             throw_command_error("inconsistent range for isomorphism");
         case kBuildInvalidCards:
             throw_command_error("board not set");
+        case kBuildTooDeep:
+            throw_command_error("line too long");
         default:
             throw_command_error("invalid line");
     }
