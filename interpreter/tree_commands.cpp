@@ -121,8 +121,10 @@ void build_tree_from_lines(bool chooseLevel) {
     LineNode* root = line_set().root.get();
     // A root without actions would flatten into one leaf with no parent.
     if (root->children.empty()) throw_command_error("lines not set");
-    check_range_isomorphism(startStreet);
     const double pot = PotValues[2];
+    // Leaf stakes carry half the pot: a negative one would pay the folder.
+    if (!(pot >= 0.0)) throw_command_error("invalid pot");
+    check_range_isomorphism(startStreet);
     std::vector<TreeLine> records;
     std::vector<LineNode*> order;
     flatten_lines(records, order, root, -1, 0.0, startStreet, pot);
