@@ -50,12 +50,12 @@ protected:
         libsubgame_free_scenario();
         river_strategy_enabled.store(1);
     }
-    void Build(int rootStreet) {
+    void Build(int rootStreet, int averaging = 1) {
         std::vector<double> r0(kComboCount, 0.0), r1(kComboCount, 0.0);
         for (int k = 0; k < kComboCount; k += 7) r0[k] = 1.0;
         for (int k = 3; k < kComboCount; k += 5) r1[k] = 1.0;
         const auto lines = ThreeStreets(rootStreet);
-        ASSERT_EQ(libsubgame_build_tree(1, lines.data(), static_cast<int32_t>(lines.size()),
+        ASSERT_EQ(libsubgame_build_tree(averaging, lines.data(), static_cast<int32_t>(lines.size()),
                                         Card("2d"), Card("7h"), Card("Ks"), Card("9c"), Card("3s"),
                                         r0.data(), r1.data(), 0),
                   kBuildOk);
@@ -132,6 +132,25 @@ TEST_F(TreeStorageTest, StreetTotalsAndSecondReset) {
         EXPECT_EQ(n.resident, 0);
     }
     ASSERT_TRUE(CheckTreeStorageReady(g_solvedTree));
+}
+
+TEST_F(TreeStorageTest, WithoutAveragingTheEstimateIsTwiceTheValues) {
+    // Regrets only: the estimate allows for them and their working copies, no strategy sums.
+    Build(1, 0);
+    const int32_t plain[2] = {0, 0};
+    ASSERT_TRUE(libsubgame_reset_progress(plain));
+    ASSERT_TRUE(CheckTreeStorageReady(g_solvedTree));
+    uint64_t sums[4] = {};
+    for (const TreeNode& n : g_solvedTree->nodes) {
+        EXPECT_EQ(n.strategySums, nullptr);
+        if (n.regrets != nullptr) sums[n.street] += n.regrets->size(-1);
+    }
+    const TreeParams& p = g_solvedTree->params;
+    for (int s = 1; s < 4; ++s) {
+        EXPECT_GT(sums[s], 0u) << s;
+        EXPECT_EQ(p.streetBytes[s], sums[s]) << s;
+        EXPECT_EQ(p.streetEstimate[s], 2 * sums[s]) << s;
+    }
 }
 
 TEST_F(TreeStorageTest, RiverStrategySwitchIsCapturedWithTheStorages) {
