@@ -47,8 +47,13 @@ double AsIs(double v) {
     return v;
 }
 
+// Weights past this would overflow float regrets (1000 x value) or their sum over the actions,
+// and regret matching would turn an infinite regret into NaN probabilities.
+constexpr double kLargestStrategyWeight = 1e30;
+
 double Probability(double v) {
-    return v > 0.0 ? v : 0.0;  // NaN too
+    if (!(v > 0.0)) return 0.0;  // NaN too
+    return v < kLargestStrategyWeight ? v : kLargestStrategyWeight;
 }
 
 // Every lock record of the runout the traversal or a saved tree reads.

@@ -451,6 +451,28 @@ TEST_F(StrategyQueryTest, SixteenBitRegretsSaturate) {
     EXPECT_GT(checked, 0);
 }
 
+// A weight too large for float regrets is capped: the action takes the whole strategy instead
+// of overflowing to an infinite regret and NaN probabilities.
+TEST_F(StrategyQueryTest, HugeStrategyWeightsStayProbabilities) {
+    Build("Ks7h2d", Sparse(19, 0.05), Sparse(20, 0.05));
+    const std::vector<double> huge(kComboCount, 1e300), one(kComboCount, 1.0);
+    for (int node : {1, 3}) {
+        const Runout at = Runouts(node).front();
+        ASSERT_EQ(libsubgame_set_strategy(node, 0, at.turn, at.river, huge.data()), kEditDone);
+        ASSERT_EQ(libsubgame_set_strategy(node, 1, at.turn, at.river, huge.data()), kEditDone);
+        std::vector<double> p = Query(node, 0, at);
+        const std::vector<double>& range = g_solvedTree->ranges[1];
+        for (int c = 0; c < kComboCount; ++c)
+            if (range[c] != 0.0 && (ComboMask(c) & Dead(at)) == 0)
+                ASSERT_NEAR(p[c], 0.5, 1e-6) << node << " " << c;
+        ASSERT_EQ(libsubgame_set_strategy(node, 1, at.turn, at.river, one.data()), kEditDone);
+        p = Query(node, 0, at);
+        for (int c = 0; c < kComboCount; ++c)
+            if (range[c] != 0.0 && (ComboMask(c) & Dead(at)) == 0)
+                ASSERT_NEAR(p[c], 1.0, 1e-6) << node << " " << c;
+    }
+}
+
 // Without averaging in effect only the regrets change; with it the action's sums are zeroed.
 TEST_F(StrategyQueryTest, SetStrategyTouchesSumsOnlyWhenAveraging) {
     Build("Ks7h2d", Sparse(13, 0.06), Sparse(14, 0.06));
