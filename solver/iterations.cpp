@@ -108,14 +108,20 @@ IterationValues RunIteration(SolvedTree* tree) {
     // A query or edit waiting for the mutex goes first: it would rarely win the race otherwise.
     // Here, before the lock, the solver thread holds no lock of its own.
     YieldSolverMutexToClaims();
-    std::lock_guard<std::recursive_mutex> lock(SolverMutex());
-    if (tree->streamKinds[1] < 2) {
-        tree->riverAveraging = 1;
-    } else {
-        const int32_t d = tree->iteration - 61;
-        tree->riverAveraging = d >= 0 && (d < 11 || d % 11 == 0);
+    TraversalSums r1;
+    {
+        std::lock_guard<std::recursive_mutex> lock(SolverMutex());
+        if (tree->streamKinds[1] < 2) {
+            tree->riverAveraging = 1;
+        } else {
+            const int32_t d = tree->iteration - 61;
+            tree->riverAveraging = d >= 0 && (d < 11 || d % 11 == 0);
+        }
+        r1 = TraverseForPlayer(tree, 1, 1);
     }
-    TraversalSums r1 = TraverseForPlayer(tree, 1, 1);
+    // Again between the two traversals, so a waiter waits one traversal at most.
+    YieldSolverMutexToClaims();
+    std::lock_guard<std::recursive_mutex> lock(SolverMutex());
     TraversalSums r0 = TraverseForPlayer(tree, 0, 1);
     tree->iteration += 1;
     tree->flags &= ~kTreeNew;
@@ -125,10 +131,14 @@ IterationValues RunIteration(SolvedTree* tree) {
 BestResponseResult CalcBestResponse(SolvedTree* tree, double result0[2], double result1[2],
                                     int32_t mode) {
     YieldSolverMutexToClaims();
+    {
+        std::lock_guard<std::recursive_mutex> lock(SolverMutex());
+        TraversalSums a = TraverseForPlayer(tree, 0, mode);
+        result0[0] = a.bestResponseSum;
+        result0[1] = a.valueSum;
+    }
+    YieldSolverMutexToClaims();
     std::lock_guard<std::recursive_mutex> lock(SolverMutex());
-    TraversalSums a = TraverseForPlayer(tree, 0, mode);
-    result0[0] = a.bestResponseSum;
-    result0[1] = a.valueSum;
     TraversalSums b = TraverseForPlayer(tree, 1, mode);
     result1[0] = b.bestResponseSum;
     result1[1] = b.valueSum;
