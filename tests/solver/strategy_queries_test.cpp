@@ -22,6 +22,7 @@
 #include "solver/runout_walks.h"
 #include "solver/solved_tree.h"
 #include "solver/solver_defaults.h"
+#include "solver/solver_thread.h"
 #include "solver/traversal.h"
 #include "storage/lock_record.h"
 #include "storage/storage_interface.h"
@@ -224,6 +225,62 @@ TEST_F(StrategyQueryTest, DistributionsDuringASolve) {
     Build("Ks7h2d", Sparse(3, 0.08), Sparse(4, 0.08), 0, 1, {0, 0}, Card("9c"));
     Iterate(30);
     ExpectDistributions();
+}
+
+// Every query and edit while the solver thread runs, on a flop-rooted and a turn-rooted tree at
+// the highest river storage level: no hang, and river answers (read under the lock the solve
+// runs under) stay distributions. Short, so the sanitizer run covers the locking.
+TEST_F(StrategyQueryTest, QueriesAndEditsWhileTheSolverRuns) {
+    for (int rootTurn : {-1, Card("9c")}) {
+        Build("Ks7h2d", Sparse(21, 0.03), Sparse(22, 0.03), 0, 1, {1, 1}, rootTurn);
+        const std::vector<double> half(kComboCount, 0.5);
+        std::vector<double> mask(kComboCount, 0.0);
+        for (int c = 0; c < kComboCount; c += 2) mask[c] = 1.0;
+        testing::internal::CaptureStdout();
+        ASSERT_EQ(libsubgame_start_solver(rootTurn >= 0 ? 12 : 6, 1), 1);
+        int rounds = 0;
+        while (libsubgame_solver_running() != 0 || rounds < 2) {
+            ++rounds;
+            for (int node = 0; node < kDecisionNodes; ++node) {
+                const Runout at = Runouts(node)[rounds % Runouts(node).size()];
+                std::vector<double> all(2 * kComboCount, 0.0);
+                ASSERT_EQ(libsubgame_get_node_strategy(node, at.turn, at.river, all.data()), 2);
+                if (Street(node) == 3) {
+                    const std::vector<double>& range =
+                        g_solvedTree->ranges[g_solvedTree->nodes[node].player];
+                    for (int c = 0; c < kComboCount; ++c)
+                        if (range[c] != 0.0 && (ComboMask(c) & Dead(at)) == 0)
+                            ASSERT_NEAR(all[c] + all[kComboCount + c], 1.0, 1e-5) << node;
+                }
+                std::vector<double> locked(kComboCount, 0.0);
+                ASSERT_EQ(libsubgame_get_locked_combos(node, at.turn, at.river, locked.data()),
+                          kEditDone);
+                switch (rounds % 4) {
+                    case 0:
+                        ASSERT_EQ(libsubgame_set_strategy(node, 0, at.turn, at.river, half.data()),
+                                  kEditDone);
+                        ASSERT_EQ(libsubgame_set_strategy(node, 1, at.turn, at.river, half.data()),
+                                  kEditDone);
+                        break;
+                    case 1:
+                        ASSERT_EQ(libsubgame_set_node_lock(node, at.turn, at.river, 1), kEditDone);
+                        break;
+                    case 2:
+                        ASSERT_EQ(libsubgame_combo_lock_node(node, at.turn, at.river, mask.data()),
+                                  kEditDone);
+                        break;
+                    default:
+                        ASSERT_EQ(libsubgame_set_node_lock(node, at.turn, at.river, 0), kEditDone);
+                        ASSERT_EQ(libsubgame_set_ev_boost(g_solvedTree->nodes[node].children[0],
+                                                          0.25f * static_cast<float>(rounds % 3)),
+                                  kEditDone);
+                }
+            }
+        }
+        libsubgame_wait_solver();
+        testing::internal::GetCapturedStdout();
+        EXPECT_GE(rounds, 2);
+    }
 }
 
 TEST_F(StrategyQueryTest, LongDistributionsOnEveryStreet) {
