@@ -467,6 +467,28 @@ TEST_F(StrategyCommands, StrategyTableListsTheRangeStrongestFirst) {
     EXPECT_EQ(listed, want);
 }
 
+// On a turn node of a flop-rooted tree the table leaves out the combinations holding the path's
+// turn card (no longer in play), though the acting range weights them.
+TEST_F(StrategyCommands, StrategyTableLeavesOutTheDealtTurnCard) {
+    const std::string ones = join(std::vector<double>(kComboCount, 1.0));
+    const std::vector<Lines> out =
+        sections(run_script("set_board Ks 7h 2d\nset_range OOP " + ones + "\nset_range IP " + ones +
+                            "\nadd_line 0 50 50 150 150 150 150\nbuild_tree\nis_ready\n"
+                            "show_strategy_pp r:0:c:b50:c:Kh\n"));
+    ASSERT_EQ(out.size(), 2u);
+    ASSERT_FALSE(out[1].empty());
+    EXPECT_EQ(out[1].back(), "END");
+    const CardMask dead =
+        CardBit(card("Ks")) | CardBit(card("7h")) | CardBit(card("2d")) | CardBit(card("Kh"));
+    std::map<std::string, int> index;
+    for (int k = 0; k < kComboCount; ++k) index[combo_name(k)] = k;
+    for (size_t i = 0; i + 1 < out[1].size(); ++i) {
+        const int k = index.at(out[1][i].substr(0, 4));
+        EXPECT_EQ(HandOrderMasks[k] & dead, 0u) << out[1][i];
+    }
+    EXPECT_EQ(out[1].size(), 48u * 47u / 2u + 1u);
+}
+
 // Queries and edits of every kind while a solve runs, on trees rooted on the flop, the turn and
 // the river at the highest level they take: no crash or hang, and river answers stay
 // distributions. Then the river strategy switch toggled after a build, both ways.
