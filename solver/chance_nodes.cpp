@@ -284,9 +284,9 @@ void DealRiverChance(TraversalContext* ctx) {
     if (tree->mode == 0 && decision) StoreValues(ctx, node->nodeData[t]);
 }
 
-void TraverseSubgames() {
-    if (Jobs.empty()) return;
+std::vector<SubgameJob*> JobRunOrder() {
     std::vector<SubgameJob*> order = Jobs;
+    if (order.empty()) return order;
     SolvedTree* tree = order[0]->tree;
     if (tree->mode == 1) {
         const int32_t p = tree->traverser;
@@ -295,6 +295,12 @@ void TraverseSubgames() {
                    b->node->jobCost[p].load(std::memory_order_relaxed);
         });
     }
+    return order;
+}
+
+void TraverseSubgames() {
+    if (Jobs.empty()) return;
+    std::vector<SubgameJob*> order = JobRunOrder();
     const int count = static_cast<int>(order.size());
     int threads = libsubgame_get_thread_count();
     if (threads < 1) threads = 1;

@@ -34,6 +34,10 @@ void DealRiverChance(TraversalContext* ctx);
 // Pass 1: runs every recorded job, then merges their results into their chance nodes' sums in
 // recording order (so results do not depend on thread count or completion order).
 void TraverseSubgames();
+// The order pass 1 starts the recorded jobs in: in mode 1 by the job node's cost for the
+// traverser, descending (never measured, -1, last), equal costs in recording order; otherwise
+// recording order.
+std::vector<SubgameJob*> JobRunOrder();
 
 // The process-wide job list (guarded by the solver mutex): jobs recorded so far, and the
 // cursor pass 2 reads them with.

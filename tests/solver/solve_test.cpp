@@ -317,6 +317,60 @@ TEST_F(Solve, IsomorphicTurnJobCounts) {
     }
 }
 
+TEST_F(Solve, JobsStartCostliestFirstAndEqualCostsInRecordingOrder) {
+    const Spot s = MakeTurnSpot();
+    ASSERT_TRUE(BuildTree(s.flop, s.turn, s.river, s.lines, s.r0, s.r1));
+    REQUIRE_STORAGES();
+    SolvedTree* tree = g_solvedTree;
+    tree->traverser = 1;
+    tree->mode = 1;
+    tree->pass = 0;
+    TraversalContext root;
+    root.tree = tree;
+    root.node = &tree->nodes[0];
+    root.turn = tree->rootTurnRecord;
+    root.river = -1;
+    ConstructPooledArray(&root.opponentReach, static_cast<int32_t>(tree->rootRows[0].size()), false,
+                         false);
+    std::memcpy(root.opponentReach.data, tree->rootRows[0].data(),
+                tree->rootRows[0].size() * sizeof(float));
+    TraverseNode(&root);
+    const std::vector<SubgameJob*> recorded = SubgameJobs();
+    std::vector<TreeNode*> visits;  // chance nodes in recording order
+    for (SubgameJob* job : recorded)
+        if (visits.empty() || visits.back() != job->node) visits.push_back(job->node);
+    ASSERT_GE(visits.size(), 3u);
+    ASSERT_GT(recorded.size(), visits.size());
+
+    // Equal costs, measured or not: recording order.
+    for (int cost : {-1, 7}) {
+        for (TreeNode* n : visits) n->jobCost[1].store(cost);
+        EXPECT_EQ(JobRunOrder(), recorded) << cost;
+    }
+    // The costliest visit first, the unmeasured last, equal costs between in recording order;
+    // the other traverser's costs play no part.
+    for (TreeNode* n : visits) n->jobCost[0].store(1000 - static_cast<int>(n - &tree->nodes[0]));
+    visits[1]->jobCost[1].store(9);
+    visits[0]->jobCost[1].store(-1);
+    std::vector<SubgameJob*> expected;
+    for (SubgameJob* job : recorded)
+        if (job->node == visits[1]) expected.push_back(job);
+    for (SubgameJob* job : recorded)
+        if (job->node != visits[0] && job->node != visits[1]) expected.push_back(job);
+    for (SubgameJob* job : recorded)
+        if (job->node == visits[0]) expected.push_back(job);
+    EXPECT_EQ(JobRunOrder(), expected);
+    // Outside mode 1 the order is the recording order whatever the costs.
+    tree->mode = 0;
+    EXPECT_EQ(JobRunOrder(), recorded);
+    for (TreeNode* n : visits) {
+        n->jobCost[0].store(-1);
+        n->jobCost[1].store(-1);
+    }
+    DeleteSubgameJobs();
+    ReleaseFourRows(&root);
+}
+
 TEST_F(Solve, RiverSubgamesOfATurnRootAreResolved) {
     const Spot s = MakeTurnSpot();
     ASSERT_TRUE(BuildTree(s.flop, s.turn, s.river, s.lines, s.r0, s.r1));

@@ -410,6 +410,9 @@ TEST_F(SolvedTreeTest, RunoutLookup) {
     EXPECT_GE(t1, 0);
     EXPECT_EQ(t1, t2);
     EXPECT_EQ(r1, -1);
+    MapRunoutCards(g_solvedTree, Card("9s"), -1, &t2, &r2);  // a flop suit stays apart
+    EXPECT_GE(t2, 0);
+    EXPECT_NE(t1, t2);
     MapRunoutCards(g_solvedTree, Card("9c"), Card("3h"), &t1, &r1);
     MapRunoutCards(g_solvedTree, Card("9h"), Card("3c"), &t2, &r2);
     EXPECT_EQ(t1, t2);
