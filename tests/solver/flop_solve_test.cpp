@@ -155,13 +155,19 @@ TEST_F(LongFlopSolve, SplitsResolveKeepsTheExploitabilityClose) {
     libsubgame_solve_all_splits(2);
     const double turns = Exploitability();
     EXPECT_EQ(g_solvedTree->iteration, 100);
-    // The re-solves run against fixed reach rows scaled to sum 200; with a range of a dozen
-    // hands that is far more reach per hand than a real range has, so the 16-bit river regrets
-    // move further than on a full range. They must stay within a tenth of a percent of the pot.
+    // Each subgame is re-solved against fixed beliefs (the stored reach rows, scaled to sum
+    // 200, so the new regrets and sums outweigh the old): the players' earlier play no longer
+    // adapts to it, so a game this close to equilibrium (0.025 at pot 100) loses a few
+    // hundredths of a chip. Beliefs taken from the average strategy do little better, more
+    // repetitions do not help, and scaling the rows to 2e4 gives the same figure: no 16-bit
+    // regret runs past its range. The re-solve must change the strategies and stay within
+    // 0.05 % of the pot.
     const double pot = 100;
     EXPECT_TRUE(std::isfinite(rivers) && std::isfinite(turns));
-    EXPECT_LT(rivers, before + 0.001 * pot);
-    EXPECT_LT(turns, before + 0.001 * pot);
+    EXPECT_NE(rivers, before);
+    EXPECT_NE(turns, rivers);
+    EXPECT_LT(rivers, before + 0.0005 * pot);
+    EXPECT_LT(turns, before + 0.0005 * pot);
 }
 
 TEST_F(FlopSolve, IncompleteTreeEvaluatesFromTheChanceNodesStoredRows) {
