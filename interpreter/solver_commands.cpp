@@ -69,10 +69,10 @@ void count_node(const LineNode& top, NodeCounts& counts) {
     }
 }
 
-void print_street_lines(const int32_t perStreet[4]) {
-    out_printf("FLOP  %d\n", perStreet[1]);
-    out_printf("TURN  %d\n", perStreet[2]);
-    out_printf("RIVER  %d\n", perStreet[3]);
+void print_street_lines(const int64_t perStreet[4]) {
+    out_printf("FLOP  %lld\n", static_cast<long long>(perStreet[1]));
+    out_printf("TURN  %lld\n", static_cast<long long>(perStreet[2]));
+    out_printf("RIVER  %lld\n", static_cast<long long>(perStreet[3]));
 }
 
 }  // namespace
@@ -150,19 +150,19 @@ void cmd_show_memory(CommandWords&) {
 void cmd_node_count(CommandWords&) {
     require_tree();
     const NodeCounts c = count_line_nodes();
-    out_printf("H_DEC: %d\n", c.decisionTotal[1]);
+    out_printf("H_DEC: %lld\n", static_cast<long long>(c.decisionTotal[1]));
     print_street_lines(c.decisions[1]);
-    out_printf("V_DEC: %d\n", c.decisionTotal[0]);
+    out_printf("V_DEC: %lld\n", static_cast<long long>(c.decisionTotal[0]));
     print_street_lines(c.decisions[0]);
-    out_printf("SPLIT: %d\n", c.splitTotal);
+    out_printf("SPLIT: %lld\n", static_cast<long long>(c.splitTotal));
     print_street_lines(c.splits);
-    out_printf("END: %d\n", c.endTotal);
+    out_printf("END: %lld\n", static_cast<long long>(c.endTotal));
     print_street_lines(c.ends);
     out_printf("ROOT: 1\n");
     out_printf("FLOP  %d\n", StartStreet == 1 ? 1 : 0);
     out_printf("TURN  %d\n", StartStreet == 2 ? 1 : 0);
     out_printf("RIVER %d\n", StartStreet == 3 ? 1 : 0);
-    out_printf("TOTAL: %d\n", c.total + 1);
+    out_printf("TOTAL: %lld\n", static_cast<long long>(c.total + 1));
     out_printf("END\n");
 }
 

@@ -28,13 +28,14 @@ void cmd_node_count(CommandWords& words);
 void cmd_is_tree_present(CommandWords& words);
 
 // Node counts of the entered line set, weighted by the runouts each street stands for.
+// 64-bit: river nodes weigh 2352 each, so large trees pass 2^31.
 struct NodeCounts {
-    int32_t decisions[2][4] = {};  // [player][street 1..3]
-    int32_t decisionTotal[2] = {};
-    int32_t splits[4] = {};  // [street 1..3]
-    int32_t splitTotal = 0;
-    int32_t ends[4] = {};
-    int32_t endTotal = 0;
-    int32_t total = 0;  // without the root's own 1
+    int64_t decisions[2][4] = {};  // [player][street 1..3]
+    int64_t decisionTotal[2] = {};
+    int64_t splits[4] = {};  // [street 1..3]
+    int64_t splitTotal = 0;
+    int64_t ends[4] = {};
+    int64_t endTotal = 0;
+    int64_t total = 0;  // without the root's own 1
 };
 NodeCounts count_line_nodes();

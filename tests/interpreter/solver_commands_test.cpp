@@ -84,6 +84,20 @@ TEST_F(NodeCount, WeightsPerStreetAndLinesPastTheRiver) {
     EXPECT_NO_THROW(run("node_count"));
 }
 
+TEST_F(NodeCount, RiverWeightsPastTwoToThe31) {
+    // A river-rooted line of 1,000,000 raises: the node after each action decides, plus the root
+    // decision, so 1,000,001 decisions of weight 2352 total 2,352,002,352, past 2^31.
+    std::vector<std::string> words{"add_line"};
+    for (int i = 1; i <= 1000000; ++i) words.push_back(std::to_string(i));
+    enter_line(line_set(), words, false);
+    StartStreet = 3;
+    const NodeCounts c = count_line_nodes();
+    EXPECT_EQ(c.decisionTotal[0] + c.decisionTotal[1], 1000001LL * 2352);
+    const std::string out = run("node_count");
+    EXPECT_NE(out.find("V_DEC: 1176002352\n"), std::string::npos) << out.substr(0, 200);
+    EXPECT_EQ(out.find('-'), std::string::npos);
+}
+
 TEST_F(NodeCount, NeedsATree) {
     TreePresent = false;
     EXPECT_EQ(run("node_count"), "ERROR: node_count missing/incorrect tree\n");

@@ -160,12 +160,18 @@ TEST_F(TreeStorageTest, RiverStrategySwitchIsCapturedWithTheStorages) {
     river_strategy_enabled.store(0);
     ASSERT_TRUE(CheckTreeStorageReady(g_solvedTree));
     EXPECT_EQ(g_solvedTree->riverStrategy, 1);
-    for (const TreeNode& n : g_solvedTree->nodes)
-        if (n.kind == 0) EXPECT_NE(n.strategySums, nullptr);
+    for (const TreeNode& n : g_solvedTree->nodes) {
+        if (n.kind == 0) {
+            EXPECT_NE(n.strategySums, nullptr);
+        }
+    }
     ASSERT_TRUE(libsubgame_reset_progress(plain));
     EXPECT_EQ(g_solvedTree->riverStrategy, 0);
-    for (const TreeNode& n : g_solvedTree->nodes)
-        if (n.kind == 0) EXPECT_EQ(n.strategySums != nullptr, n.street < 3);
+    for (const TreeNode& n : g_solvedTree->nodes) {
+        if (n.kind == 0) {
+            EXPECT_EQ(n.strategySums != nullptr, n.street < 3);
+        }
+    }
 }
 
 }  // namespace
