@@ -26,6 +26,7 @@
 #include "storage/node_data.h"
 #include "storage/river_storage.h"
 #include "storage/storage_interface.h"
+#include "storage/storage_stream.h"
 #include "storage/turn_storage.h"
 
 namespace {
@@ -436,6 +437,123 @@ TEST(EvBoost, ScalesEachChildKindAsWritten) {
     EXPECT_EQ(boosted(later, 0.5f), std::make_pair(3.0f, -2.0f));
     EXPECT_EQ(boosted(same, 0.5f), std::make_pair(3.0f, -3.0f));
     EXPECT_EQ(boosted(same, 0.0f), std::make_pair(2.0f, -3.0f));
+}
+
+namespace {
+
+class NullStream : public StorageStreamInterface {
+public:
+    std::atomic<int64_t> bytes{0};
+    int64_t reset() override { return 0; }
+    void finish() override {}
+    bool hasData() const override { return false; }
+    void rewind() override {}
+    std::atomic<int64_t>* tallyBytes() override { return &bytes; }
+    int64_t writeRow(const uint32_t*, const uint32_t*, int32_t) override { return 0; }
+    int64_t writeRow16(const uint16_t*, const uint16_t*, int32_t) override { return 0; }
+    int64_t readRow(uint32_t*, const uint32_t*, int32_t) override { return 0; }
+    int64_t readRow16(uint16_t*, const uint16_t*, int32_t) override { return 0; }
+    void save(BinaryWriter&) override {}
+    void load(BinaryReader*) override {}
+    void raiseReserve(int64_t) override {}
+};
+
+struct WalkStep {
+    int node;
+    StorageStreamInterface* in;
+    StorageStreamInterface* out;
+};
+
+// Records the walk's calls; the first call of a player hands out that player's stream.
+class WalkRecorder : public StorageInterface {
+public:
+    int node = 0;
+    int player = 0;
+    std::vector<WalkStep>* unpacks = nullptr;
+    std::vector<WalkStep>* packs = nullptr;
+    NullStream* streams = nullptr;
+    LockRecord record;
+    bool reset() override { return true; }
+    int32_t numHands(int32_t, int32_t) const override { return 0; }
+    void getStrategy(PooledArray*, int32_t, int32_t, const float*) override {}
+    void setAction(int32_t, int32_t, int32_t, const PooledArray&) override {}
+    void updateRegrets(int32_t, int32_t, const PooledArray&, const PooledArray*,
+                       const std::vector<int16_t>*, double) override {}
+    void accumulateStrategy(int32_t, int32_t, const PooledArray*, const PooledArray&,
+                            float) override {}
+    int64_t size(int32_t) const override { return 0; }
+    void save(BinaryWriter&) override {}
+    void load(BinaryReader&) override {}
+    LockRecord* flagsPtr(int32_t, int32_t) override { return &record; }
+    StorageStreamInterface* unpack(StorageStreamInterface* in, int32_t, int32_t) override {
+        StorageStreamInterface* out = in ? in : &streams[player];
+        unpacks[player].push_back({node, in, out});
+        return out;
+    }
+    StorageStreamInterface* pack(StorageStreamInterface* in, int32_t, bool) override {
+        StorageStreamInterface* out = in ? in : &streams[player];
+        packs[player].push_back({node, in, out});
+        return out;
+    }
+};
+
+void PreOrder(const SolvedTree* tree, int index, std::vector<int> order[2]) {
+    const TreeNode& n = tree->nodes[index];
+    if (n.kind != 0) return;
+    order[n.player].push_back(index);
+    for (int32_t c : n.children) PreOrder(tree, c, order);
+}
+
+}  // namespace
+
+TEST_F(Solve, RiverWalksThreadOneStreamPerPlayerInPreOrder) {
+    const Spot s = MakeTurnSpot();
+    ASSERT_TRUE(BuildTree(s.flop, s.turn, s.river, s.lines, s.r0, s.r1));
+    SolvedTree* tree = g_solvedTree;
+    int top = -1;
+    for (size_t i = 0; i < tree->nodes.size() && top < 0; ++i) {
+        const TreeNode& n = tree->nodes[i];
+        if (n.kind != 0 || n.street >= 3) continue;
+        for (int32_t c : n.children)
+            if (top < 0 && tree->nodes[c].kind == 0 && tree->nodes[c].street == 3) top = c;
+    }
+    ASSERT_GE(top, 0);
+    std::vector<int> expected[2];
+    PreOrder(tree, top, expected);
+    ASSERT_FALSE(expected[0].empty());
+    ASSERT_FALSE(expected[1].empty());
+
+    std::vector<WalkStep> unpacks[2], packs[2];
+    NullStream streams[2];
+    std::vector<std::pair<TreeNode*, StorageInterface*>> saved;
+    for (int p = 0; p < 2; ++p)
+        for (int index : expected[p]) {
+            auto* fake = new WalkRecorder;
+            fake->node = index;
+            fake->player = p;
+            fake->unpacks = unpacks;
+            fake->packs = packs;
+            fake->streams = streams;
+            saved.emplace_back(&tree->nodes[index], tree->nodes[index].regrets);
+            tree->nodes[index].regrets = fake;
+        }
+    OpenRiverKind(tree, &tree->nodes[top], tree->rootTurnRecord, 0, WalkRule::All);
+    CloseRiverKind(tree, &tree->nodes[top], tree->rootTurnRecord, 0, WalkRule::All);
+    for (int p = 0; p < 2; ++p) {
+        for (const std::vector<WalkStep>* steps : {&unpacks[p], &packs[p]}) {
+            ASSERT_EQ(steps->size(), expected[p].size()) << p;
+            for (size_t i = 0; i < steps->size(); ++i) {
+                EXPECT_EQ((*steps)[i].node, expected[p][i]) << p << " " << i;
+                // The player's own stream, threaded from call to call.
+                EXPECT_EQ((*steps)[i].in, i == 0 ? nullptr : (*steps)[i - 1].out) << p;
+                EXPECT_EQ((*steps)[i].out, &streams[p]) << p;
+            }
+        }
+    }
+    for (auto& [node, original] : saved) {
+        delete node->regrets;
+        node->regrets = original;
+    }
 }
 
 }  // namespace
