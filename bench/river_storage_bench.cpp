@@ -7,11 +7,11 @@
 #include <vector>
 
 #include "cards/flat_index_lists.h"
-#include "interpreter/services.h"
 #include "storage/compressed_river_storage.h"
 #include "storage/fast_storage_stream.h"
 #include "storage/regret_update16.h"
 #include "storage/strategy_kernels.h"
+#include "utilities/services.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include "compression/fse_block.h"
 #include "compression/row_coder.h"
 #include "compression/row_transform.h"
-#include "interpreter/services.h"
+#include "utilities/services.h"
 
 namespace {
 

@@ -5,11 +5,11 @@
 #include <random>
 #include <vector>
 
-#include "interpreter/services.h"
 #include "storage/pooled_array.h"
 #include "storage/row_kernels.h"
 #include "storage/storage_unit.h"
 #include "storage/thread_array_pool.h"
+#include "utilities/services.h"
 
 namespace {
 

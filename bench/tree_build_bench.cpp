@@ -11,10 +11,10 @@
 
 #include "cards/hand_evaluator.h"
 #include "interpreter/line_set.h"
-#include "interpreter/output.h"
 #include "interpreter/tree_commands.h"
 #include "solver/solved_tree.h"
 #include "solver/solver_defaults.h"
+#include "utilities/output.h"
 
 namespace {
 

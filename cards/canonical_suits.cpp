@@ -1,6 +1,6 @@
 #include "cards/canonical_suits.h"
 
-#include "interpreter/services.h"
+#include "utilities/services.h"
 
 void CanonicalSuitMap(uint8_t map[4], CardMask flop, CardMask turn, CardMask river) {
     if (CardCount(flop) != 3) fail_fatal("canonical suit map needs three flop cards");

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "cards/hand_set.h"
-#include "interpreter/services.h"
+#include "utilities/services.h"
 
 std::vector<DealtCard> DealtCardList(CardMask board, uint8_t isomorphism) {
     std::vector<DealtCard> list;

@@ -9,7 +9,7 @@
 
 #include "cards/dealt_cards.h"
 #include "cards/hand_evaluator.h"
-#include "interpreter/services.h"
+#include "utilities/services.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "interpreter/services.h"
+#include "utilities/services.h"
 
 #ifndef NLHE_PLAIN_ALLOC
 #include <tbb/scalable_allocator.h>

@@ -5,7 +5,7 @@
 #include "compression/fse_row_coder.h"
 #include "compression/fse_row_decoder.h"
 #include "compression/row_transform.h"
-#include "interpreter/services.h"
+#include "utilities/services.h"
 
 void default_corruption_report(void*) {
     // Rows are decoded on worker threads: print under the output lock, then leave at once.

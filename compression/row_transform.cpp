@@ -6,7 +6,7 @@
 #endif
 #include <immintrin.h>
 
-#include "interpreter/services.h"
+#include "utilities/services.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <stdexcept>
 
-#include "interpreter/output.h"
+#include "utilities/output.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 
 #include "interpreter/command_table.h"
 #include "interpreter/console_state.h"
-#include "interpreter/output.h"
 #include "solver/solver_thread.h"
+#include "utilities/output.h"
 
 namespace {
 std::string SkipLabel;  // main thread only

@@ -1,7 +1,7 @@
 #include "interpreter/line_commands.h"
 
 #include "interpreter/line_set.h"
-#include "interpreter/output.h"
+#include "utilities/output.h"
 
 void cmd_add_line(CommandWords& words) {
     enter_line(line_set(), words, false);

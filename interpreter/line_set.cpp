@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "interpreter/number_words.h"
-#include "interpreter/output.h"
 #include "interpreter/tree_state.h"
+#include "utilities/output.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 
 #include <cstdio>
 
-#include "interpreter/instruction_set.h"
 #include "interpreter/startup.h"
+#include "utilities/instruction_set.h"
 
 namespace {
 

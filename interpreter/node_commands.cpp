@@ -4,11 +4,11 @@
 
 #include "interpreter/node_report.h"
 #include "interpreter/number_words.h"
-#include "interpreter/output.h"
 #include "interpreter/tree_commands.h"
 #include "interpreter/tree_state.h"
 #include "solver/node_locks.h"
 #include "solver/solver_settings.h"
+#include "utilities/output.h"
 
 bool is_root_path(const NodePath& path) {
     return path.node == nullptr;

@@ -2,8 +2,8 @@
 
 #include "cards/cards.h"
 #include "interpreter/number_words.h"
-#include "interpreter/output.h"
 #include "interpreter/tree_state.h"
+#include "utilities/output.h"
 
 namespace {
 

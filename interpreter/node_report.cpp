@@ -1,6 +1,6 @@
 #include "interpreter/node_report.h"
 
-#include "interpreter/output.h"
+#include "utilities/output.h"
 
 void print_board(CardMask flop, int32_t turn, int32_t river) {
     const char* separator = "";

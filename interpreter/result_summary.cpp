@@ -9,9 +9,9 @@
 #include <thread>
 
 #include "interpreter/console_state.h"
-#include "interpreter/output.h"
-#include "interpreter/services.h"
 #include "solver/solver_thread.h"
+#include "utilities/output.h"
+#include "utilities/services.h"
 
 namespace {
 

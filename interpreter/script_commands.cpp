@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "interpreter/console_state.h"
-#include "interpreter/output.h"
+#include "utilities/output.h"
 
 namespace {
 int ScriptDepth = 0;  // scripts being run, main thread only

@@ -2,8 +2,8 @@
 
 #include "interpreter/console_state.h"
 #include "interpreter/number_words.h"
-#include "interpreter/output.h"
 #include "solver/solver_settings.h"
+#include "utilities/output.h"
 
 std::array<ComboRange, 2> PlayerRanges;
 std::array<CardMask, 3> BoardMasks{};

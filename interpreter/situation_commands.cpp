@@ -9,14 +9,14 @@
 #include "cards/cards.h"
 #include "interpreter/combo_order.h"
 #include "interpreter/console_state.h"
-#include "interpreter/instruction_set.h"
-#include "interpreter/kernel_switches.h"
 #include "interpreter/node_report.h"
 #include "interpreter/number_words.h"
-#include "interpreter/output.h"
 #include "interpreter/situation.h"
 #include "interpreter/tree_state.h"
 #include "solver/solver_settings.h"
+#include "utilities/instruction_set.h"
+#include "utilities/kernel_switches.h"
+#include "utilities/output.h"
 
 namespace {
 

@@ -10,13 +10,13 @@
 #include "interpreter/line_set.h"
 #include "interpreter/meminfo.h"
 #include "interpreter/node_path.h"
-#include "interpreter/output.h"
 #include "interpreter/result_summary.h"
 #include "interpreter/tree_state.h"
 #include "solver/iterations.h"
 #include "solver/solver_settings.h"
 #include "solver/solver_thread.h"
 #include "storage/storage_io_counters.h"
+#include "utilities/output.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include "interpreter/combo_order.h"
 #include "interpreter/command_loop.h"
 #include "interpreter/console_state.h"
-#include "interpreter/output.h"
 #include "solver/solver_settings.h"
+#include "utilities/output.h"
 
 namespace {
 

@@ -10,10 +10,10 @@
 #include "interpreter/node_commands.h"
 #include "interpreter/node_path.h"
 #include "interpreter/number_words.h"
-#include "interpreter/output.h"
 #include "interpreter/situation.h"
 #include "solver/node_edits.h"
 #include "solver/strategy_queries.h"
+#include "utilities/output.h"
 
 namespace {
 

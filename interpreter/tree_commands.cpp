@@ -7,10 +7,10 @@
 #include "interpreter/console_state.h"
 #include "interpreter/meminfo.h"
 #include "interpreter/node_path.h"
-#include "interpreter/output.h"
 #include "interpreter/situation.h"
 #include "interpreter/tree_state.h"
 #include "solver/solver_running.h"
+#include "utilities/output.h"
 
 int32_t EffectiveStack = 0;
 int32_t ConfiguredCompression = -1;

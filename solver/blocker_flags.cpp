@@ -3,8 +3,8 @@
 #include <cstring>
 
 #include "cards/hand_set.h"
-#include "interpreter/services.h"
 #include "solver/payoff_kernels.h"
+#include "utilities/services.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include <cmath>
 #include <cstring>
 
-#include "interpreter/services.h"
 #include "solver/river_scratch.h"
+#include "utilities/services.h"
 
 using payoff::kMaxRiverHands;
 using payoff::kMaxRiverRuns;

@@ -9,13 +9,13 @@
 #include "cards/canonical_suits.h"
 #include "cards/flat_index_lists.h"
 #include "cards/hand_set.h"
-#include "interpreter/services.h"
 #include "solver/iteration_log.h"
 #include "solver/solver_defaults.h"
 #include "solver/solver_running.h"
 #include "solver/tree_storage.h"
 #include "storage/node_data.h"
 #include "storage/storage_interface.h"
+#include "utilities/services.h"
 
 SolvedTree* g_solvedTree = nullptr;
 

@@ -9,8 +9,8 @@
 #include <system_error>
 #include <thread>
 
-#include "interpreter/services.h"
 #include "solver/iteration_log.h"
+#include "utilities/services.h"
 
 // The interpreter defines the real report; programs without the interpreter (the solver's unit
 // tests, benchmarks of the library alone) link this empty one. Static archives are scanned

@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "cards/hand_set.h"
-#include "interpreter/services.h"
 #include "solver/blocker_flags.h"
 #include "solver/chance_nodes.h"
 #include "solver/payoff_kernels.h"
@@ -16,6 +15,7 @@
 #include "storage/lock_record.h"
 #include "storage/row_kernels.h"
 #include "storage/storage_interface.h"
+#include "utilities/services.h"
 
 namespace {
 

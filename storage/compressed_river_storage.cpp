@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <cstring>
 
-#include "interpreter/services.h"
 #include "storage/aligned_memory.h"
 #include "storage/binary_io.h"
 #include "storage/fast_storage_stream.h"
 #include "storage/regret_update16.h"
 #include "storage/strategy_kernels.h"
+#include "utilities/services.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <cstring>
 #include <vector>
 
-#include "interpreter/services.h"
 #include "storage/aligned_memory.h"
+#include "utilities/services.h"
 
 namespace {
 

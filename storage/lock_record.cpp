@@ -3,8 +3,8 @@
 #include <cstring>
 #include <limits>
 
-#include "interpreter/services.h"
 #include "storage/binary_io.h"
+#include "utilities/services.h"
 
 void ClearLockMask(LockRecord* record) {
     delete[] record->mask;

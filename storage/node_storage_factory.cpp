@@ -3,11 +3,11 @@
 #include <numeric>
 
 #include "cards/hand_set.h"
-#include "interpreter/services.h"
 #include "storage/compressed_river_storage.h"
 #include "storage/river_storage.h"
 #include "storage/storage_unit.h"
 #include "storage/turn_storage.h"
+#include "utilities/services.h"
 
 namespace {
 

@@ -2,10 +2,10 @@
 
 #include <cstring>
 
-#include "interpreter/services.h"
 #include "storage/aligned_memory.h"
 #include "storage/thread_array_pool.h"
 #include "storage/traversal_context.h"
+#include "utilities/services.h"
 
 namespace {
 

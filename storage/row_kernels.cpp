@@ -7,8 +7,8 @@
 #include <cstring>
 
 #include "cards/hand_set.h"
-#include "interpreter/services.h"
 #include "storage/node_data.h"
+#include "utilities/services.h"
 
 namespace {
 

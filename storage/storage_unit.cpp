@@ -2,10 +2,10 @@
 
 #include <cstring>
 
-#include "interpreter/services.h"
 #include "storage/aligned_memory.h"
 #include "storage/binary_io.h"
 #include "storage/float_rules.h"
+#include "utilities/services.h"
 
 void ResizeStorageRow(StorageRow* row, int32_t count) {
     if (count == row->count && (row->data != nullptr || count == 0)) return;

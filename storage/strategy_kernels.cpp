@@ -6,7 +6,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "interpreter/services.h"
+#include "utilities/services.h"
 
 // GCC 12 reports the deliberately undefined start value inside the 512-bit conversion
 // intrinsics as maybe-uninitialized.

@@ -1,6 +1,6 @@
 #include "storage/turn_storage.h"
 
-#include "interpreter/services.h"
+#include "utilities/services.h"
 
 TurnStorage::TurnStorage(int32_t numActions, const std::vector<int32_t>& recordHandCounts) {
     units_.reserve(recordHandCounts.size());

@@ -1,4 +1,4 @@
-#include "interpreter/kernel_switches.h"
+#include "utilities/kernel_switches.h"
 
 std::atomic<int32_t> simd_level{8};
 std::atomic<uint8_t> avx512_enabled{0};

@@ -1,11 +1,12 @@
-// The interpreter's kernel switches, read by the vector kernels of every layer, and the gate
-// that decides whether an AVX-512 form may run. Readers load a switch once per call (relaxed).
+// The kernel switches (set by interpreter commands), read by the vector kernels of every layer,
+// and the gate that decides whether an AVX-512 form may run. Readers load a switch once per
+// call (relaxed).
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 
-#include "interpreter/instruction_set.h"
+#include "utilities/instruction_set.h"
 
 // Vector width setting 1..8 (default 8), written by set_simd_level.
 extern std::atomic<int32_t> simd_level;

@@ -1,4 +1,4 @@
-#include "interpreter/output.h"
+#include "utilities/output.h"
 
 #include <unistd.h>
 

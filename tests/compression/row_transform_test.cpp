@@ -7,9 +7,9 @@
 
 #include "child_process.h"
 #include "compression/row_coder.h"
-#include "interpreter/services.h"
 #include "memory_streams.h"
 #include "solver_rows.h"
+#include "utilities/services.h"
 
 namespace {
 

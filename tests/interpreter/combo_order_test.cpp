@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "interpreter/output.h"
+#include "utilities/output.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "interpreter/command_table.h"
-#include "interpreter/output.h"
+#include "utilities/output.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "interpreter/output.h"
 #include "interpreter/tree_state.h"
+#include "utilities/output.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 
 #include "cards/cards.h"
 #include "interpreter/line_set.h"
-#include "interpreter/output.h"
 #include "interpreter/situation.h"
 #include "interpreter/tree_state.h"
+#include "utilities/output.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 #include "interpreter/combo_order.h"
 #include "interpreter/command_loop.h"
 #include "interpreter/console_state.h"
-#include "interpreter/kernel_switches.h"
-#include "interpreter/output.h"
 #include "solver/solver_settings.h"
+#include "utilities/kernel_switches.h"
+#include "utilities/output.h"
 
 namespace {
 

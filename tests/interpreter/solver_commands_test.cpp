@@ -12,9 +12,9 @@
 
 #include "interpreter/command_loop.h"
 #include "interpreter/line_set.h"
-#include "interpreter/output.h"
 #include "interpreter/result_summary.h"
 #include "interpreter/tree_state.h"
+#include "utilities/output.h"
 
 namespace {
 

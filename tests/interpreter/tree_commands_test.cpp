@@ -12,13 +12,13 @@
 #include "interpreter/combo_order.h"
 #include "interpreter/line_set.h"
 #include "interpreter/node_commands.h"
-#include "interpreter/output.h"
 #include "interpreter/situation.h"
 #include "interpreter/tree_state.h"
 #include "solver/solved_tree.h"
 #include "solver/solver_defaults.h"
 #include "storage/lock_record.h"
 #include "storage/storage_interface.h"
+#include "utilities/output.h"
 
 namespace {
 

@@ -8,7 +8,6 @@
 
 #include "cards/hand_evaluator.h"
 #include "cards/hand_set.h"
-#include "interpreter/kernel_switches.h"
 #include "reference_cfr.h"
 #include "solver/chance_nodes.h"
 #include "solver/iterations.h"
@@ -19,6 +18,7 @@
 #include "solver/traversal.h"
 #include "solver_test_games.h"
 #include "storage/storage_interface.h"
+#include "utilities/kernel_switches.h"
 
 namespace {
 

@@ -12,7 +12,6 @@
 
 #include "cards/hand_evaluator.h"
 #include "cards/hand_set.h"
-#include "interpreter/kernel_switches.h"
 #include "solver/chance_nodes.h"
 #include "solver/iterations.h"
 #include "solver/runout_walks.h"
@@ -28,6 +27,7 @@
 #include "storage/storage_interface.h"
 #include "storage/storage_stream.h"
 #include "storage/turn_storage.h"
+#include "utilities/kernel_switches.h"
 
 namespace {
 

@@ -14,7 +14,6 @@
 
 #include "cards/hand_evaluator.h"
 #include "cards/hand_set.h"
-#include "interpreter/output.h"
 #include "solver/iterations.h"
 #include "solver/node_locks.h"
 #include "solver/runout_access.h"
@@ -24,6 +23,7 @@
 #include "storage/node_data.h"
 #include "storage/storage_interface.h"
 #include "storage/thread_array_pool.h"
+#include "utilities/output.h"
 
 namespace {
 

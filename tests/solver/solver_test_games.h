@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "cards/cards.h"
-#include "interpreter/kernel_switches.h"
 #include "reference_cfr.h"
 #include "solver/solved_tree.h"
+#include "utilities/kernel_switches.h"
 
 namespace testgames {
 

@@ -9,7 +9,6 @@
 
 #include "cards/hand_evaluator.h"
 #include "cards/hand_set.h"
-#include "interpreter/kernel_switches.h"
 #include "reference_cfr.h"
 #include "solver/iterations.h"
 #include "solver/solved_tree.h"
@@ -17,6 +16,7 @@
 #include "solver_test_games.h"
 #include "storage/river_storage.h"
 #include "storage/turn_storage.h"
+#include "utilities/kernel_switches.h"
 
 namespace {
 

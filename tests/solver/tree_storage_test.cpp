@@ -6,13 +6,13 @@
 
 #include "cards/hand_evaluator.h"
 #include "cards/hand_set.h"
-#include "interpreter/kernel_switches.h"
 #include "solver/solved_tree.h"
 #include "solver/solver_defaults.h"
 #include "storage/compressed_river_storage.h"
 #include "storage/river_storage.h"
 #include "storage/storage_unit.h"
 #include "storage/turn_storage.h"
+#include "utilities/kernel_switches.h"
 
 namespace {
 

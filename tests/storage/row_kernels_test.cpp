@@ -13,9 +13,9 @@
 #include <random>
 
 #include "cards/hand_set.h"
-#include "interpreter/services.h"
 #include "storage/node_data.h"
 #include "storage/thread_array_pool.h"
+#include "utilities/services.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <random>
 #include <vector>
 
-#include "interpreter/services.h"
 #include "storage/regret_update16.h"
+#include "utilities/services.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "interpreter/instruction_set.h"
+#include "utilities/instruction_set.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "interpreter/kernel_switches.h"
+#include "utilities/kernel_switches.h"
 
 #include <gtest/gtest.h>
 
