@@ -59,10 +59,9 @@ std::vector<std::vector<T>> make_rows(RowShape shape, int count) {
 }
 
 template <typename T>
-void code_pass(Streams& st, const std::vector<std::vector<T>>& rows, bool withRef) {
+void code_pass(Streams& st, const std::vector<std::vector<T>>& rows, bool withRef, int kind) {
     CompressionStats stats{};
-    CompressorInterface* c =
-        MakeCompressor(kFSECoder, nullptr, nullptr, Streams::write, &st, &stats);
+    CompressorInterface* c = MakeCompressor(kind, nullptr, nullptr, Streams::write, &st, &stats);
     for (size_t k = 0; k < rows.size(); k++) {
         const T* ref = withRef && k > 0 ? rows[k - 1].data() : nullptr;
         if constexpr (sizeof(T) == 4)
@@ -81,10 +80,11 @@ void BM_RowEncode(benchmark::State& state) {
     size_t values = 0;
     for (auto _ : state) {
         for (auto& v : st.s) v.clear();
-        code_pass(st, rows, shape == SolverRef);
+        code_pass(st, rows, shape == SolverRef, static_cast<int>(state.range(1)));
         values += rows.size() * 1081;
     }
     state.SetItemsProcessed(static_cast<int64_t>(values));
+    state.SetBytesProcessed(static_cast<int64_t>(values * sizeof(T)));
     state.counters["bytes_per_value"] = static_cast<double>(st.total()) / (rows.size() * 1081.0);
     state.counters["raw_bytes_per_value"] = sizeof(T);
 }
@@ -94,7 +94,7 @@ void BM_RowDecode(benchmark::State& state) {
     const auto shape = static_cast<RowShape>(state.range(0));
     const auto rows = make_rows<T>(shape, 4000);
     Streams st;
-    code_pass(st, rows, shape == SolverRef);
+    code_pass(st, rows, shape == SolverRef, static_cast<int>(state.range(1)));
     std::vector<T> out(1081);
     size_t values = 0;
     for (auto _ : state) {
@@ -112,11 +112,14 @@ void BM_RowDecode(benchmark::State& state) {
         values += rows.size() * 1081;
     }
     state.SetItemsProcessed(static_cast<int64_t>(values));
+    state.SetBytesProcessed(static_cast<int64_t>(values * sizeof(T)));
 }
 
 void row_shapes(benchmark::internal::Benchmark* b) {
-    b->ArgName("shape");  // 0 solver-like, 1 solver-like with reference rows, 2 random
-    for (int s : {SolverNoRef, SolverRef, Random}) b->Arg(s);
+    // shape: 0 solver-like, 1 solver-like with reference rows, 2 random; kind: the row coder
+    b->ArgNames({"shape", "kind"});
+    for (int kind : {kFSECoder, kRangeCoder, kFastCoder})
+        for (int s : {SolverNoRef, SolverRef, Random}) b->Args({s, kind});
 }
 
 BENCHMARK(BM_RowEncode<uint16_t>)->Apply(row_shapes);

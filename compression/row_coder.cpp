@@ -2,8 +2,10 @@
 
 #include <unistd.h>
 
+#include "compression/fast_coder.h"
 #include "compression/fse_row_coder.h"
 #include "compression/fse_row_decoder.h"
+#include "compression/range_coder.h"
 #include "compression/row_transform.h"
 #include "utilities/services.h"
 
@@ -16,12 +18,21 @@ void default_corruption_report(void*) {
 CompressorInterface* MakeCompressor(int32_t kind, const uint64_t* counts, uint64_t* countsOut,
                                     SubstreamCallback callback, void* ctx,
                                     CompressionStats* stats) {
-    (void)counts;
-    (void)countsOut;
     uint8_t kindByte = static_cast<uint8_t>(kind);
     callback(ctx, 0, &kindByte, 1);
-    if (kind != kFSECoder) return nullptr;  // kinds 0 and 1 have no writer in this build
-    return NewFSECompressor(new SubstreamSink{callback, ctx, default_corruption_report}, stats);
+    switch (kind) {
+        case kRangeCoder:
+            return NewCompressor(new SubstreamSink{callback, ctx, default_corruption_report},
+                                 counts, countsOut, stats);
+        case kFastCoder:
+            return NewFastCompressor(new SubstreamSink{callback, ctx, default_corruption_report},
+                                     stats);
+        case kFSECoder:
+            return NewFSECompressor(new SubstreamSink{callback, ctx, default_corruption_report},
+                                    stats);
+        default:
+            return nullptr;
+    }
 }
 
 DecompressorInterface* MakeDecompressor(SubstreamCallback callback, void* ctx,
@@ -30,11 +41,17 @@ DecompressorInterface* MakeDecompressor(SubstreamCallback callback, void* ctx,
         new SubstreamSink{callback, ctx, report ? report : default_corruption_report};
     uint8_t kindByte = 0xFF;
     callback(ctx, 0, &kindByte, 1);
-    if (kindByte != kFSECoder) {
-        delete sink;
-        return nullptr;
+    switch (kindByte) {
+        case kRangeCoder:
+            return NewDecompressor(sink);
+        case kFastCoder:
+            return NewFastDecompressor(sink);
+        case kFSECoder:
+            return NewFSEDecompressor(sink);
+        default:
+            delete sink;
+            return nullptr;
     }
-    return NewFSEDecompressor(sink);
 }
 
 void DeleteCompressor(CompressorInterface* coder) {

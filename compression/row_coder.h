@@ -68,14 +68,15 @@ public:
     virtual bool rebuildsRows() const = 0;
 };
 
-// Writes the low byte of kind to sub-stream 0 and builds the compressor of that kind. Kinds with
-// no coder in this build (0 and 1 included for now) give null after the byte is written; callers
-// check. counts and countsOut belong to the range coder; the others ignore them.
+// Writes the low byte of kind to sub-stream 0 and builds the compressor of that kind (0 range,
+// 1 fast, 2 FSE); any other kind gives null after the byte is written. counts and countsOut
+// belong to the range coder (null: zeros, not kept); the others ignore them.
 CompressorInterface* MakeCompressor(int32_t kind, const uint64_t* counts, uint64_t* countsOut,
                                     SubstreamCallback callback, void* ctx, CompressionStats* stats);
 
-// Reads the kind byte from sub-stream 0 and builds the matching decompressor; null for a kind
-// without a decoder. A null report means default_corruption_report.
+// Reads the kind byte from sub-stream 0 and builds the matching decompressor; null for any other
+// kind byte. A null report means default_corruption_report. The range decoder reports a wrong
+// magic through it (construction may so throw what the report throws, releasing everything).
 DecompressorInterface* MakeDecompressor(SubstreamCallback callback, void* ctx,
                                         CorruptionReport report = nullptr);
 

@@ -58,8 +58,10 @@ inline int row_decoder(const uint8_t* data, size_t size) {
     const bool narrow = data[0] & 1, withRef = data[0] & 2;
     const int n = (data[1] | (data[2] << 8)) % (kMaxRowLength + 1);
     const int rows = data[3] % 16;
+    // Bits 2-3 of the flags: 0 FSE (the older seeds), 1 range, 2 fast, 3 FSE.
+    const int kindBits = (data[0] >> 2) & 3;
     MemoryStreams ms;
-    ms.streams[0].push_back(kFSECoder);
+    ms.streams[0].push_back(static_cast<uint8_t>(kindBits == 0 ? kFSECoder : kindBits - 1));
     size_t at = 4;
     for (int s = 0; s < 24 && at + 2 <= size; s++) {
         size_t length = data[at] | (static_cast<size_t>(data[at + 1]) << 8);
@@ -68,7 +70,12 @@ inline int row_decoder(const uint8_t* data, size_t size) {
         ms.streams[s].insert(ms.streams[s].end(), data + at, data + at + length);
         at += length;
     }
-    DecompressorInterface* d = MakeDecompressor(MemoryStreams::read, &ms, throwing_report);
+    DecompressorInterface* d = nullptr;
+    try {
+        d = MakeDecompressor(MemoryStreams::read, &ms, throwing_report);
+    } catch (const CorruptInput&) {
+        return 0;  // a range stream's magic or count table is damaged
+    }
     require(d != nullptr);
     std::vector<uint32_t> out32(static_cast<size_t>(n) + 1), ref32(static_cast<size_t>(n) + 1);
     std::vector<uint16_t> out16(static_cast<size_t>(n) + 1), ref16(static_cast<size_t>(n) + 1);

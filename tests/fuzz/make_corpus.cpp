@@ -46,7 +46,8 @@ void block_seeds(const std::string& root) {
 
 // The layout of the row decoder target: flags, u16 n, row count, then 24 {u16 length, bytes}.
 template <typename T>
-std::vector<uint8_t> row_seed(std::mt19937_64& rng, int n, int rows, bool withRef) {
+std::vector<uint8_t> row_seed(std::mt19937_64& rng, int n, int rows, bool withRef,
+                              int kind = kFSECoder) {
     std::vector<T> ref(static_cast<size_t>(n));
     for (int i = 0; i < n; i++) {
         const uint32_t v = static_cast<uint32_t>(i) * 2654435761u;
@@ -55,7 +56,7 @@ std::vector<uint8_t> row_seed(std::mt19937_64& rng, int n, int rows, bool withRe
     MemoryStreams ms;
     CompressionStats stats{};
     CompressorInterface* c =
-        MakeCompressor(kFSECoder, nullptr, nullptr, MemoryStreams::write, &ms, &stats);
+        MakeCompressor(kind, nullptr, nullptr, MemoryStreams::write, &ms, &stats);
     for (int r = 0; r < rows; r++) {
         std::vector<T> row =
             r % 2 ? solver_rows::changed(rng, ref) : solver_rows::random_row<T>(rng, n);
@@ -65,9 +66,10 @@ std::vector<uint8_t> row_seed(std::mt19937_64& rng, int n, int rows, bool withRe
             CompressRow16(c, row.data(), withRef ? ref.data() : nullptr, n);
     }
     DeleteCompressor(c);
-    std::vector<uint8_t> out = {static_cast<uint8_t>((sizeof(T) == 2) | (withRef << 1)),
-                                static_cast<uint8_t>(n), static_cast<uint8_t>(n >> 8),
-                                static_cast<uint8_t>(rows)};
+    const int kindBits = kind == kFSECoder ? 0 : kind + 1;
+    std::vector<uint8_t> out = {
+        static_cast<uint8_t>((sizeof(T) == 2) | (withRef << 1) | (kindBits << 2)),
+        static_cast<uint8_t>(n), static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(rows)};
     for (int s = 0; s < 24; s++) {
         std::vector<uint8_t>& bytes = ms.streams[s];
         if (s == 0) bytes.erase(bytes.begin());  // the target puts the kind byte back
@@ -86,6 +88,10 @@ void row_seeds(const std::string& root) {
             const int rows = 1 + k % 15;
             write_file(root + "/row_decoder", k, row_seed<uint32_t>(rng, n, rows, withRef));
             write_file(root + "/row_decoder", k + 1, row_seed<uint16_t>(rng, n, rows, withRef));
+            write_file(root + "/row_decoder", k + 100,
+                       row_seed<uint32_t>(rng, n, rows, withRef, kRangeCoder));
+            write_file(root + "/row_decoder", k + 101,
+                       row_seed<uint16_t>(rng, n, rows, withRef, kFastCoder));
             k += 2;
         }
     }
