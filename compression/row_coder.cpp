@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <memory>
+
 #include "compression/fast_coder.h"
 #include "compression/fse_row_coder.h"
 #include "compression/fse_row_decoder.h"
@@ -37,19 +39,19 @@ CompressorInterface* MakeCompressor(int32_t kind, const uint64_t* counts, uint64
 
 DecompressorInterface* MakeDecompressor(SubstreamCallback callback, void* ctx,
                                         CorruptionReport report) {
-    SubstreamSink* sink =
-        new SubstreamSink{callback, ctx, report ? report : default_corruption_report};
+    // Held until a decoder takes it: the callback or the report may throw.
+    auto sink = std::make_unique<SubstreamSink>(
+        SubstreamSink{callback, ctx, report ? report : default_corruption_report});
     uint8_t kindByte = 0xFF;
     callback(ctx, 0, &kindByte, 1);
     switch (kindByte) {
         case kRangeCoder:
-            return NewDecompressor(sink);
+            return NewDecompressor(sink.release());
         case kFastCoder:
-            return NewFastDecompressor(sink);
+            return NewFastDecompressor(sink.release());
         case kFSECoder:
-            return NewFSEDecompressor(sink);
+            return NewFSEDecompressor(sink.release());
         default:
-            delete sink;
             return nullptr;
     }
 }
