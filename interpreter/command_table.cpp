@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "interpreter/combo_order.h"
+#include "interpreter/forget_commands.h"
 #include "interpreter/line_commands.h"
 #include "interpreter/node_commands.h"
 #include "interpreter/script_commands.h"
@@ -85,6 +86,14 @@ const CommandTableEntry CommandTable[] = {
     {"node_count", cmd_node_count, 1},
     {"sleep", cmd_sleep, 2},
     {"take_a_break", cmd_take_a_break, 2},
+
+    // Forgotten streets and partial re-solves
+    {"forget", cmd_forget, 2},
+    {"rebuild_forgotten_streets", cmd_rebuild_forgotten_streets, 1},
+    {"rebuild_all", cmd_rebuild_forgotten_streets, 1},
+    {"solve_all_splits", cmd_solve_all_splits, 2},
+    {"solve_partial", cmd_solve_partial, 2},
+    {"explo_partial", cmd_explo_partial, 2},
 };
 
 constexpr int kCommandCount = sizeof CommandTable / sizeof CommandTable[0];

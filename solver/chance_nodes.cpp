@@ -222,7 +222,7 @@ void DealTurnChance(TraversalContext* ctx) {
     }
     ScaleRow(&ctx->value, kTurnScale);
     ScaleRow(&ctx->bestResponse, kTurnScale);
-    if (tree->mode == 0 && decision) StoreValues(ctx, node->nodeData[0]);
+    if (tree->mode == 0 && decision && !tree->resolving) StoreValues(ctx, node->nodeData[0]);
 }
 
 void DealRiverChance(TraversalContext* ctx) {
@@ -238,7 +238,7 @@ void DealRiverChance(TraversalContext* ctx) {
     }
     ZeroRow(&ctx->value, n);
     if (tree->mode == 0) ZeroRow(&ctx->bestResponse, n);
-    if (tree->mode == 1 && decision)
+    if (tree->mode == 1 && decision && !tree->resolving)
         AddScaledToNodeData(&node->nodeData[t], tree->traverser ^ 1, &ctx->opponentReach,
                             ReachWeight(tree));
 
@@ -281,7 +281,7 @@ void DealRiverChance(TraversalContext* ctx) {
     }
     ScaleRow(&ctx->value, kRiverScale);
     ScaleRow(&ctx->bestResponse, kRiverScale);
-    if (tree->mode == 0 && decision) StoreValues(ctx, node->nodeData[t]);
+    if (tree->mode == 0 && decision && !tree->resolving) StoreValues(ctx, node->nodeData[t]);
 }
 
 std::vector<SubgameJob*> JobRunOrder() {

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "solver/chance_nodes.h"
+#include "solver/forgotten_streets.h"
 #include "solver/solved_tree.h"
 #include "solver/solver_defaults.h"
 #include "solver/solver_mutex.h"
@@ -104,6 +105,12 @@ TraversalSums TraverseForPlayer(SolvedTree* tree, int32_t p, int32_t mode) {
     return sums;
 }
 
+uint8_t RiverAveragingAt(const SolvedTree* tree, int32_t iteration) {
+    if (tree->streamKinds[1] < 2) return 1;
+    const int32_t d = iteration - 61;
+    return d >= 0 && (d < 11 || d % 11 == 0) ? 1 : 0;
+}
+
 IterationValues RunIteration(SolvedTree* tree) {
     // A query or edit waiting for the mutex goes first: it would rarely win the race otherwise.
     // Here, before the lock, the solver thread holds no lock of its own.
@@ -111,12 +118,7 @@ IterationValues RunIteration(SolvedTree* tree) {
     TraversalSums r1;
     {
         std::lock_guard<std::recursive_mutex> lock(SolverMutex());
-        if (tree->streamKinds[1] < 2) {
-            tree->riverAveraging = 1;
-        } else {
-            const int32_t d = tree->iteration - 61;
-            tree->riverAveraging = d >= 0 && (d < 11 || d % 11 == 0);
-        }
+        tree->riverAveraging = RiverAveragingAt(tree, tree->iteration);
         r1 = TraverseForPlayer(tree, 1, 1);
     }
     // Again between the two traversals, so a waiter waits one traversal at most.
@@ -149,6 +151,8 @@ BestResponseResult CalcBestResponse(SolvedTree* tree, double result0[2], double 
 int32_t libsubgame_start_solver(int32_t budget, uint8_t steps) {
     SolvedTree* tree = g_solvedTree;
     if (!tree || libsubgame_solver_running() || (tree->flags & kTreeIncomplete)) return 0;
+    // A rebuilt tree is solved whole: no later query may re-solve from the old reach.
+    DropForgottenState(tree);
     IterationLogClear();
     if (!CheckTreeStorageReady(tree) || !TreeHasStorages(tree)) return 0;
     return StartSolverThread(&Work, budget, steps != 0) ? 1 : 0;

@@ -22,6 +22,10 @@ struct IterationValues {
     double value1;
     double value0;
 };
+// Whether river strategy sums accumulate at an iteration: always with plain sums, on the
+// averaging schedule of compressed sums.
+uint8_t RiverAveragingAt(const SolvedTree* tree, int32_t iteration);
+
 // One iteration: player 1, then player 0, in mode 1; then iteration += 1 and "NEW_TREE" clears.
 IterationValues RunIteration(SolvedTree* tree);
 

@@ -9,6 +9,7 @@
 #include "cards/canonical_suits.h"
 #include "cards/flat_index_lists.h"
 #include "cards/hand_set.h"
+#include "solver/forgotten_streets.h"
 #include "solver/iteration_log.h"
 #include "solver/solver_defaults.h"
 #include "solver/solver_running.h"
@@ -310,6 +311,8 @@ int32_t libsubgame_build_tree(int32_t averaging, const TreeLine* lines, int32_t 
 // Storage
 
 void AllocTreeStorage(SolvedTree* tree) {
+    // A complete tree is made whole; an incomplete one keeps its forgotten streets empty.
+    if (!(tree->flags & kTreeIncomplete)) DropForgottenState(tree);
     std::memset(tree->params.streetBytes, 0, sizeof tree->params.streetBytes);
     tree->riverStrategy = river_strategy_enabled.load(std::memory_order_relaxed) != 0 ? 1 : 0;
     const int32_t rootStreet = tree->rootStreet();

@@ -112,6 +112,9 @@ struct SolvedTree {
     uint32_t flags = kTreeNew;
     int32_t iteration = 0;
     int32_t forgottenStreet = -1;
+    // 1 while a forgotten subtree is re-solved: the chance nodes then keep their records' reach
+    // and value rows as the full solve left them.
+    uint8_t resolving = 0;
     int32_t resultsIteration = -1;
     double bestResponse[2][2] = {};
     double exploitability = 0.0;

@@ -5,6 +5,7 @@
 
 #include "cards/hand_set.h"
 #include "solver/chance_nodes.h"
+#include "solver/forgotten_streets.h"
 #include "solver/iterations.h"
 #include "solver/row_scaling.h"
 #include "solver/solved_tree.h"
@@ -113,16 +114,21 @@ bool SolveSubgames(SolvedTree* tree, int32_t street) {
             }
         }
     }
-    for (SubgameRoot& root : roots) RecordOf(root, street).done = 0;
-    tree->forgottenStreet = -1;
+    // The re-solved subgames supersede whatever a forgetting left.
+    DropForgottenState(tree);
     tree->iteration = savedIteration;
     for (SubgameRoot& root : roots) ReleaseFourRows(&root.ctx);
     return true;
 }
 
-void libsubgame_solve_all_splits(int32_t street) {
+int32_t libsubgame_solve_all_splits(int32_t street) {
     SolvedTree* tree = g_solvedTree;
-    if (!tree || libsubgame_solver_running() || (tree->flags & kTreeIncomplete)) return;
-    if ((street != 2 && street != 3) || !TreeHasStorages(tree)) return;
+    if (!tree) return kStreetNoTree;
+    if (libsubgame_solver_running()) return kStreetSolverRunning;
+    if (street != 2 && street != 3) return kStreetBadArgument;
+    // No chance node above the root's own street fills the reach rows a re-solve starts from.
+    if (street <= tree->rootStreet()) return kStreetNotBelowRoot;
+    if ((tree->flags & kTreeIncomplete) || !TreeHasStorages(tree)) return kStreetIncomplete;
     SolveSubgames(tree, street);
+    return kStreetOk;
 }

@@ -6,12 +6,16 @@
 #include "storage/storage_io_counters.h"
 
 void MakeNodeStorages(SolvedTree* tree, TreeNode* node, int32_t rootStreet) {
+    MakeNodeStorages(tree, node, rootStreet, tree->params.streetBytes);
+}
+
+void MakeNodeStorages(SolvedTree* tree, TreeNode* node, int32_t rootStreet, uint64_t* streetBytes) {
     const uint32_t kinds[2] = {static_cast<uint32_t>(tree->streamKinds[0]),
                                static_cast<uint32_t>(tree->streamKinds[1])};
     const size_t actions = node->children.size();
     const FlatIndexLists* layout =
         actions < tree->indexLists.size() ? tree->indexLists[actions].get() : nullptr;
-    CreateNodeStorages(node, tree->hands.get(), layout, tree->params.streetBytes,
+    CreateNodeStorages(node, tree->hands.get(), layout, streetBytes,
                        tree->averaging != 0, rootStreet, kinds, tree->formatVersion >= 5,
                        tree->riverStrategy != 0);
 }

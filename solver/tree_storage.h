@@ -10,6 +10,8 @@ struct TreeNode;
 // river strategy switch, adding the regret storage's size into the tree's street totals. Leaves
 // get none.
 void MakeNodeStorages(SolvedTree* tree, TreeNode* node, int32_t rootStreet);
+// The same, adding the size into streetBytes[4] instead.
+void MakeNodeStorages(SolvedTree* tree, TreeNode* node, int32_t rootStreet, uint64_t* streetBytes);
 
 // Clears the bytes-read and bytes-written traffic counters.
 void ClearStorageTraffic();

@@ -1,5 +1,7 @@
 #include "storage/aligned_memory.h"
 
+#include <malloc.h>
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -36,6 +38,13 @@ void AlignedFree(void* p) {
 #else
     scalable_aligned_free(p);
 #endif
+}
+
+void ReturnFreedMemory() {
+#ifndef NLHE_PLAIN_ALLOC
+    scalable_allocation_command(TBBMALLOC_CLEAN_ALL_BUFFERS, nullptr);
+#endif
+    malloc_trim(0);
 }
 
 uint64_t ThreadHeapCalls() {

@@ -20,5 +20,9 @@ void AlignedFree(void* p);
 // check that pooled rows stay off the heap). Thread-local, so it costs no shared cache line.
 uint64_t ThreadHeapCalls();
 
+// Hands freed heap memory back to the system: the C library's free pages and the scalable
+// allocator's cached buffers (otherwise kept for reuse and still counted as resident).
+void ReturnFreedMemory();
+
 // Prints "out of memory" with puts and aborts.
 [[noreturn]] void OutOfMemory();
