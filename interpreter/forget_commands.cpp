@@ -2,10 +2,10 @@
 
 #include "interpreter/node_commands.h"
 #include "interpreter/node_path.h"
-#include "interpreter/output.h"
 #include "solver/chance_nodes.h"
 #include "solver/forgotten_streets.h"
 #include "solver/solver_thread.h"
+#include "utilities/output.h"
 
 namespace {
 
