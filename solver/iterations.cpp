@@ -15,6 +15,7 @@
 #include "solver/traversal.h"
 #include "solver/tree_storage.h"
 #include "storage/thread_array_pool.h"
+#include "utilities/services.h"
 
 std::recursive_mutex& SolverMutex() {
     static std::recursive_mutex mutex;
@@ -75,6 +76,7 @@ TraversalSums TraverseForPlayer(SolvedTree* tree, int32_t p, int32_t mode) {
     EnsureThreadPool(*tree->hands);
     tree->traverser = p;
     tree->mode = mode;
+    tree->simdLevel = simd_level.load(std::memory_order_relaxed);
     tree->target = nullptr;
     tree->pass = 0;
 

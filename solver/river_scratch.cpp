@@ -16,5 +16,7 @@ void RiverScratch::ClearLists() {
     ReleasePooledArrayRange(terminalValues.data(), terminalValues.data() + terminalValues.size());
     terminalReach.clear();
     terminalValues.clear();
+    showdownList.clear();
+    foldList.clear();
     cursor = 0;
 }

@@ -22,13 +22,18 @@ struct RiverScratch {
     std::vector<PooledArray> terminalReach;   // opponent reach arriving at each terminal
     std::vector<PooledArray> terminalValues;  // payoff row of each terminal
     uint32_t cursor = 0;                      // next terminal row the update walk takes
+    // Terminals with reach, by kind, in index order: the batches of the vectorised river path.
+    // Kept with their capacity from root to root.
+    std::vector<int32_t> showdownList;
+    std::vector<int32_t> foldList;
 
     RiverScratch() = default;
     RiverScratch(const RiverScratch&) = delete;
     RiverScratch& operator=(const RiverScratch&) = delete;
     ~RiverScratch() { ClearLists(); }
 
-    // Empties terminals, releases every terminal row and empties both row lists, cursor 0.
+    // Empties terminals and the two index lists, releases every terminal row and empties both
+    // row lists, cursor 0.
     void ClearLists();
 };
 

@@ -97,6 +97,9 @@ struct SolvedTree {
     int32_t traverser = 0;
     int32_t mode = 0;  // 0 evaluation with best response, 1 regret update, 2 target collection
     int32_t pass = 0;
+    // simd_level as read at the start of the current top-level walk (one-player traversal or
+    // re-solve): every river root of that walk, on any thread, follows this one value.
+    int32_t simdLevel = 1;
     int32_t averaging = 0;  // 0 none, 1 delayed weighted averaging, other: weight 1
     TreeParams params = {};
     double maxAmount = 0.0;

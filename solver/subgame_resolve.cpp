@@ -17,6 +17,7 @@
 #include "storage/node_data.h"
 #include "storage/row_kernels.h"
 #include "storage/thread_array_pool.h"
+#include "utilities/services.h"
 
 namespace {
 
@@ -81,6 +82,7 @@ bool SolveSubgames(SolvedTree* tree, int32_t street) {
 
     std::lock_guard<std::recursive_mutex> lock(SolverMutex());
     tree->mode = 1;
+    tree->simdLevel = simd_level.load(std::memory_order_relaxed);
     for (SubgameRoot& root : roots) {
         NodeData& record = RecordOf(root, street);
         ScaledReach(&root.ctx.ownReach, record.rows[0]);

@@ -1,5 +1,6 @@
 #include "solver/traversal.h"
 
+#include <atomic>
 #include <cfloat>
 #include <cmath>
 #include <cstring>
@@ -9,6 +10,7 @@
 #include "solver/chance_nodes.h"
 #include "solver/payoff_kernels.h"
 #include "solver/river_scratch.h"
+#include "solver/river_simd.h"
 #include "solver/row_scaling.h"
 #include "solver/solved_tree.h"
 #include "solver/solver_defaults.h"
@@ -122,12 +124,18 @@ void TwoTerminalChildValuesWeighted(double amount0, double amount1, const RiverR
                               static_cast<float>(amount0), static_cast<float>(amount1));
 }
 
+std::atomic<bool> TwoTerminalKernels{true};
+
 // Strategy sums are read (evaluation) or accumulated only past the averaging delay.
 bool AveragingActive(const SolvedTree* tree) {
     return tree->averaging != 0 && !(tree->averaging == 1 && tree->iteration <= 60);
 }
 
 }  // namespace
+
+void SetTwoTerminalKernels(bool on) {
+    TwoTerminalKernels.store(on, std::memory_order_relaxed);
+}
 
 void ApplyEvBoost(const TreeNode* node, const TreeNode* child, PooledArray* row) {
     const float b = child->evBoost;
@@ -221,7 +229,10 @@ void TraverseNode(TraversalContext* ctx) {
         BuildBlockerFlags(scratch->groupFlags, ctx->opponentReach.data,
                           RiverOf(ctx->tree, ctx->turn, ctx->river));
         scratch->ClearLists();
-        // The vectorised river path is not built yet: every level takes the scalar walk.
+        if (ctx->tree->mode == 1 && ctx->tree->simdLevel > 1) {
+            TraverseRiverSimd(ctx);
+            return;
+        }
     }
     if (node->street >= 2 && ctx->turn < 0)
         DealTurnChance(ctx);
@@ -270,7 +281,7 @@ void TraverseOwnDecision(TraversalContext* ctx) {
     PooledArray fast[2];
     bool fastPath = false;
     if (tree->mode == 1 && node->street == 3 && n >= 2 && IsTerminal(Child(tree, node, n - 2)) &&
-        IsTerminal(Child(tree, node, n - 1))) {
+        IsTerminal(Child(tree, node, n - 1)) && TwoTerminalKernels.load(std::memory_order_relaxed)) {
         TwoTerminalChildValues(SignedChildAmount(tree, Child(tree, node, n - 2)),
                                SignedChildAmount(tree, Child(tree, node, n - 1)),
                                RiverOf(tree, ctx->turn, ctx->river), &fast[0], &fast[1],
@@ -360,7 +371,8 @@ void TraverseOppDecision(TraversalContext* ctx) {
     PooledArray fast[2];
     bool fastPath = false;
     if (tree->mode == 1 && node->street == 3 && n >= 2 && IsTerminal(Child(tree, node, n - 2)) &&
-        IsTerminal(Child(tree, node, n - 1)) && s[n - 2].data && s[n - 1].data) {
+        IsTerminal(Child(tree, node, n - 1)) && s[n - 2].data && s[n - 1].data &&
+        TwoTerminalKernels.load(std::memory_order_relaxed)) {
         TwoTerminalChildValuesWeighted(SignedChildAmount(tree, Child(tree, node, n - 2)),
                                        SignedChildAmount(tree, Child(tree, node, n - 1)),
                                        RiverOf(tree, ctx->turn, ctx->river), &fast[0], &fast[1],

@@ -35,6 +35,10 @@ std::vector<PooledArray> EvaluationStrategy(const SolvedTree* tree, const TreeNo
 // 1 / (1 + b) below; a same-street decision by 1 + b above zero only.
 void ApplyEvBoost(const TreeNode* node, const TreeNode* child, PooledArray* row);
 
+// Test-only: off makes the scalar walk evaluate a river node's two terminal children one by
+// one, as the vectorised river path does, so the two paths can be compared bit for bit.
+void SetTwoTerminalKernels(bool on);
+
 // Delayed averaging weight min(max(t - 60, 0)^exponent, cap).
 double AverageWeight(int32_t t);
 
