@@ -16,6 +16,7 @@
 #include "solver/solver_mutex.h"
 #include "solver/solver_settings.h"
 #include "solver/solver_thread.h"
+#include "solver/target_record.h"
 #include "solver/traversal.h"
 #include "storage/node_data.h"
 #include "storage/row_kernels.h"
@@ -168,6 +169,29 @@ bool FlopRooted(const SolvedTree* tree) {
     return tree->rootStreet() <= 1;
 }
 
+// A value query's walk below a target that sits above this chance node's street reads the
+// values the last best-response refresh stored here instead of dealing the street again.
+bool TargetAboveTurn(const SolvedTree* tree) {
+    const TargetRecord* target = tree->target;
+    return tree->mode == 2 && target != nullptr &&
+           (target->node->street < 2 || (target->node->street == 2 && target->turn < 0));
+}
+
+bool TargetAboveRiver(const SolvedTree* tree) {
+    const TargetRecord* target = tree->target;
+    return tree->mode == 2 && target != nullptr &&
+           (target->node->street != 3 || target->river < 0);
+}
+
+// The stored value row of the traverser, or zeros when the refresh left none of this size.
+void TakeStoredValue(TraversalContext* ctx, NodeData& record, int32_t count) {
+    const PooledArray& stored = record.rows[2 + ctx->tree->traverser];
+    if (stored.count == count)
+        CopyRowToHeap(&ctx->value, stored);
+    else
+        ZeroRow(&ctx->value, count);
+}
+
 }  // namespace
 
 std::vector<SubgameJob*>& SubgameJobs() {
@@ -207,18 +231,32 @@ void DealTurnChance(TraversalContext* ctx) {
         }
         return;
     }
+    if (decision && TargetAboveTurn(tree)) {
+        if (tree->pass == 2)
+            TakeStoredValue(ctx, node->nodeData[0], n);
+        else
+            ZeroRow(&ctx->value, n);
+        return;
+    }
     ZeroRow(&ctx->value, n);
     if (tree->mode == 0) ZeroRow(&ctx->bestResponse, n);
     const size_t records = tree->hands->records.size();
+    // A target below one turn card needs only that card's job.
+    const TargetRecord* target = tree->mode == 2 ? tree->target : nullptr;
+    const bool oneCard = target != nullptr && target->turn >= 0 && target->split == 0;
     if (tree->pass == 0) {
         if (tree->mode == 1 && decision)
             AddScaledToNodeData(&node->nodeData[0], tree->traverser ^ 1, &ctx->opponentReach,
                                 ReachWeight(tree));
         SubgameShared* shared = MakeShared(ctx, n);
-        for (size_t c = 0; c < records; ++c)
-            RecordJob(ctx, shared, c == 0, static_cast<int32_t>(c), -1);
+        if (oneCard) {
+            RecordJob(ctx, shared, true, target->turn, -1);
+        } else {
+            for (size_t c = 0; c < records; ++c)
+                RecordJob(ctx, shared, c == 0, static_cast<int32_t>(c), -1);
+        }
     } else if (tree->pass == 2) {
-        TakeMergedJobs(ctx, records);
+        TakeMergedJobs(ctx, oneCard ? 1 : records);
     }
     ScaleRow(&ctx->value, kTurnScale);
     ScaleRow(&ctx->bestResponse, kTurnScale);
@@ -234,6 +272,10 @@ void DealRiverChance(TraversalContext* ctx) {
     const bool decision = node->kind == 0;
     if (tree->mode == 0 && decision && Incomplete(tree)) {
         TakeStoredValues(ctx, node->nodeData[t]);
+        return;
+    }
+    if (decision && TargetAboveRiver(tree)) {
+        TakeStoredValue(ctx, node->nodeData[t], n);
         return;
     }
     ZeroRow(&ctx->value, n);

@@ -16,6 +16,7 @@
 struct HandSet;
 struct FlatIndexLists;
 struct NodeData;
+struct TargetRecord;
 class StorageInterface;
 
 // Input record, one per node in pre-order (a parent before its children, children in action
@@ -111,7 +112,9 @@ struct SolvedTree {
     // river_strategy_enabled as it was when the storages were made: river strategy-sum
     // storages exist exactly when this is 1, so every reader asks this copy, never the switch.
     uint8_t riverStrategy = 1;
-    void* target = nullptr;  // TargetRecord of a mode-2 pass
+    // The record a value query collects into during its mode-2 walk; null otherwise. Written
+    // under the solver mutex by the query that owns the record.
+    TargetRecord* target = nullptr;
     uint32_t flags = kTreeNew;
     int32_t iteration = 0;
     int32_t forgottenStreet = -1;

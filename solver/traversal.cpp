@@ -14,6 +14,7 @@
 #include "solver/row_scaling.h"
 #include "solver/solved_tree.h"
 #include "solver/solver_defaults.h"
+#include "solver/target_record.h"
 #include "storage/lock_record.h"
 #include "storage/row_kernels.h"
 #include "storage/storage_interface.h"
@@ -244,6 +245,8 @@ void TraverseNode(TraversalContext* ctx) {
         TraverseOppDecision(ctx);
     else
         TraverseOwnDecision(ctx);
+    if (ctx->tree->mode == 2 && ctx->tree->target != nullptr && ctx->tree->pass != 0)
+        CollectTargetNode(ctx);
 }
 
 void EvalTerminalNode(TraversalContext* ctx) {
