@@ -10,9 +10,8 @@
 #include "interpreter/tree_state.h"
 #include "solver/combo_equity.h"
 
-std::vector<int> combo_table_order(const std::string& path_text) {
+std::vector<int> combo_table_order(const std::string& path_text, int player) {
     const NodePath path = parse_node_path(path_text == "r" ? "r:0" : path_text);
-    const int player = path.node->player;
     const std::vector<double> uniform(kComboCount, 1.0);
     std::vector<double> equity(kComboCount, 0.0);
     std::vector<double> weight(kComboCount, 0.0);

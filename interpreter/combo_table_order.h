@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-// HandOrderIndex positions of every combination in the range (of the built tree) of the player
-// to act at the node of `path_text` ("r" reads as "r:0"), by descending equity, ties in
-// canonical order; combinations meeting the board or the path's dealt cards are left out.
+// HandOrderIndex positions of every combination in `player`'s range of the built tree, by
+// descending equity against a uniform range on the board and dealt cards of `path_text` ("r"
+// reads as "r:0"), ties in canonical order; combinations meeting those cards are left out.
 // Passes on the node path's errors ("missing/incorrect tree", "incorrect path").
-std::vector<int> combo_table_order(const std::string& path_text);
+std::vector<int> combo_table_order(const std::string& path_text, int player);

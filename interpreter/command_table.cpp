@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "interpreter/combo_order.h"
+#include "interpreter/equity_commands.h"
 #include "interpreter/forget_commands.h"
 #include "interpreter/line_commands.h"
 #include "interpreter/node_commands.h"
@@ -11,6 +12,7 @@
 #include "interpreter/solver_commands.h"
 #include "interpreter/strategy_commands.h"
 #include "interpreter/tree_commands.h"
+#include "interpreter/value_commands.h"
 
 namespace {
 
@@ -75,6 +77,18 @@ const CommandTableEntry CommandTable[] = {
     {"set_strategy", cmd_set_strategy, 1329},
     {"combo_lock_node", cmd_combo_lock_node, 1328},
     {"set_ev_boost", cmd_set_ev_boost, 3},
+
+    // Ranges, values, equities and line frequencies
+    {"show_range", cmd_show_range, kAnyWords},
+    {"show_probs", cmd_show_probs, 2},
+    {"calc_ev", cmd_calc_ev, 3},
+    {"calc_ev_pp", cmd_calc_ev_pp, 3},
+    {"calc_ev_line", cmd_calc_ev_line, 3},
+    {"calc_line_freq", cmd_calc_line_freq, 2},
+    {"calc_global_freq", cmd_calc_global_freq, 2},
+    {"calc_eq", cmd_calc_eq, 2},
+    {"calc_eq_node", cmd_calc_eq_node, 3},
+    {"calc_eq_pp", cmd_calc_eq_pp, 2},
 
     // Solver control
     {"is_tree_present", cmd_is_tree_present, 1},

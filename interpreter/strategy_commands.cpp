@@ -76,7 +76,7 @@ void cmd_show_strategy(CommandWords& words) {
 void cmd_show_strategy_pp(CommandWords& words) {
     const NodePath path = decision_path(words[1]);
     const std::vector<std::vector<double>> lists = strategy_lists(path);
-    for (int k : combo_table_order(words[1])) {
+    for (int k : combo_table_order(words[1], path.node->player)) {
         std::string row = combo_name(k) + ": ";
         char cell[64];
         for (const std::vector<double>& list : lists) {

@@ -165,6 +165,7 @@ void build_tree_from_lines(bool chooseLevel) {
     EffectiveStack = static_cast<int32_t>(max_line_amount(*root, 0.0));
     TreeBoardMasks = BoardMasks;
     TreePot = pot;
+    TreeRanges = {PlayerRanges[0], PlayerRanges[1]};
     LinesEditedSinceBuild = false;
     if (chooseLevel) auto_compression_level();
     TreePresent = true;

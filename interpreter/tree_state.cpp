@@ -4,6 +4,7 @@ bool TreePresent = false;
 int32_t StartStreet = 0;
 std::array<CardMask, 3> TreeBoardMasks{};
 double TreePot = 0.0;
+std::array<std::vector<double>, 2> TreeRanges;
 bool LinesEditedSinceBuild = false;
 
 int32_t lowest_card(CardMask mask) {

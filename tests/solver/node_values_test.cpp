@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "cards/hand_evaluator.h"
-#include "interpreter/kernel_switches.h"
+#include "utilities/kernel_switches.h"
 #include "solver/iterations.h"
 #include "solver/line_frequency.h"
 #include "solver/solved_tree.h"
