@@ -15,6 +15,7 @@
 #include "interpreter/situation.h"
 #include "interpreter/tree_commands.h"
 #include "interpreter/tree_state.h"
+#include "solver/forgotten_streets.h"
 #include "solver/line_frequency.h"
 #include "solver/node_values.h"
 #include "utilities/output.h"

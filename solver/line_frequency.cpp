@@ -186,8 +186,3 @@ double libsubgame_calc_river_line_freq(int32_t node,
     }
     return total;
 }
-
-__attribute__((weak)) int32_t libsubgame_get_forgotten_street() {
-    const SolvedTree* tree = g_solvedTree;
-    return tree != nullptr ? tree->forgottenStreet : -1;
-}

@@ -42,7 +42,3 @@ void libsubgame_calc_line_freq(int32_t player, int32_t node, int32_t turnCard, i
 // or the node does not fit.
 double libsubgame_calc_river_line_freq(int32_t node,
                                        const std::vector<std::vector<int16_t>>& groups);
-
-// The street a forget left unsolved, -1 when none. Weak: a stand-in the forgotten-street entry
-// points replace (drop it once they are on main).
-__attribute__((weak)) int32_t libsubgame_get_forgotten_street();

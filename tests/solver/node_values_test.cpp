@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "cards/hand_evaluator.h"
+#include "solver/forgotten_streets.h"
 #include "solver/iterations.h"
 #include "solver/line_frequency.h"
 #include "solver/solved_tree.h"
@@ -549,9 +550,17 @@ TEST_F(LineFrequencies, RefreshesOncePerIterationAndRefusesBadArguments) {
              {std::vector<int16_t>(49, good)}})
         EXPECT_EQ(libsubgame_calc_river_line_freq(5, groups), 0.0);
     EXPECT_EQ(libsubgame_calc_river_line_freq(2, {{good}}), 0.0) << "a turn node";
-    g_solvedTree->forgottenStreet = 3;
+    const Query solved = Ev(0, 5, kc, two);
+    ASSERT_EQ(libsubgame_forget_street(3), kStreetOk);
     EXPECT_EQ(libsubgame_calc_river_line_freq(5, {{good}}), 0.0);
-    g_solvedTree->forgottenStreet = -1;
+    const Query resolved = Ev(0, 5, kc, two);
+    double moved = 0;
+    for (int c = 0; c < kComboCount; ++c)
+        if (!std::isnan(solved.ev[c])) {
+            ASSERT_FALSE(std::isnan(resolved.ev[c])) << "the forgotten river is re-solved first";
+            moved = std::max(moved, std::fabs(resolved.ev[c] - solved.ev[c]));
+        }
+    EXPECT_LT(moved, 100.0);
 }
 
 }  // namespace
