@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "interpreter/category_commands.h"
 #include "interpreter/combo_order.h"
 #include "interpreter/equity_commands.h"
 #include "interpreter/forget_commands.h"
@@ -12,6 +13,7 @@
 #include "interpreter/solver_commands.h"
 #include "interpreter/strategy_commands.h"
 #include "interpreter/tree_commands.h"
+#include "interpreter/utility_commands.h"
 #include "interpreter/value_commands.h"
 
 namespace {
@@ -89,6 +91,18 @@ const CommandTableEntry CommandTable[] = {
     {"calc_eq", cmd_calc_eq, 2},
     {"calc_eq_node", cmd_calc_eq_node, 3},
     {"calc_eq_pp", cmd_calc_eq_pp, 2},
+    // Utility commands
+    {"stdoutredi", cmd_stdoutredi, 2},
+    {"stdoutredi_append", cmd_stdoutredi_append, 2},
+    {"stdoutback", cmd_stdoutback, 1},
+    {"repeat", cmd_repeat, kAnyWords},
+    {"echo", cmd_echo, kAnyWords},
+    {"show_cpu_info", cmd_show_cpu_info, 1},
+    {"help", cmd_help, 1},
+
+    // Hand categories
+    {"show_category_names", cmd_show_category_names, 1},
+    {"show_categories", cmd_show_categories, kAnyWords},
 
     // Solver control
     {"is_tree_present", cmd_is_tree_present, 1},

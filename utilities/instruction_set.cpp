@@ -79,11 +79,46 @@ namespace {
 [[maybe_unused]] const InstructionSet& EarlyRecord = instruction_set();
 }  // namespace
 
+bool cpu_has_feature(const InstructionSet& set, int feature) {
+    const CpuFeature& f = CpuFeatures[feature];
+    if ((f.vendor == CpuVendor::Intel && !set.isIntel) ||
+        (f.vendor == CpuVendor::Amd && !set.isAmd))
+        return false;
+    uint32_t word = 0;
+    switch (f.word) {
+        case CpuFeatureWord::Leaf1Ecx:
+            word = set.leaf1Ecx;
+            break;
+        case CpuFeatureWord::Leaf1Edx:
+            word = set.leaf1Edx;
+            break;
+        case CpuFeatureWord::Leaf7Ebx:
+            word = set.leaf7Ebx;
+            break;
+        case CpuFeatureWord::Leaf7Ecx:
+            word = set.leaf7Ecx;
+            break;
+        case CpuFeatureWord::Ext1Ecx:
+            word = set.ext1Ecx;
+            break;
+        case CpuFeatureWord::Ext1Edx:
+            word = set.ext1Edx;
+            break;
+    }
+    return (word >> f.bit) & 1u;
+}
+
+int cpu_feature_index(const char* name) {
+    for (int i = 0; i < kCpuFeatureCount; ++i)
+        if (std::strcmp(CpuFeatures[i].name, name) == 0) return i;
+    return -1;
+}
+
 bool cpu_has_avx(const InstructionSet& set) {
-    return (set.leaf1Ecx >> 28) & 1u;
+    return cpu_has_feature(set, kCpuFeatureAvx);
 }
 bool cpu_has_avx2(const InstructionSet& set) {
-    return set.highestBasicLeaf >= 7 && ((set.leaf7Ebx >> 5) & 1u);
+    return cpu_has_feature(set, kCpuFeatureAvx2);
 }
 bool cpu_has_avx() {
     return cpu_has_avx(instruction_set());
@@ -117,5 +152,6 @@ const char* processor_refusal(CpuidFunction cpuid) {
         cpuid(7, regs);
         leaf7Ebx = regs[1];
     }
-    return refusal_for((leaf1Ecx >> 28) & 1u, highest >= 7 && ((leaf7Ebx >> 5) & 1u));
+    return refusal_for(leaf1Ecx >> CpuFeatures[kCpuFeatureAvx].bit & 1u,
+                       leaf7Ebx >> CpuFeatures[kCpuFeatureAvx2].bit & 1u);
 }

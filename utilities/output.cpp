@@ -1,5 +1,6 @@
 #include "utilities/output.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdarg>
@@ -12,7 +13,9 @@ namespace {
 std::string OutputBuffer;    // main thread only
 bool ShowHashLines = false;  // main thread only
 std::string CurrentCommandWord;
-std::mutex OutputMutex;  // serialises writes to stdout between flush and the solver thread
+std::mutex OutputMutex;   // serialises writes to stdout between flush and the solver thread
+int OriginalStdout = -1;  // duplicate of the start-up descriptor 1, from the first redirection
+bool Redirected = false;  // main thread only
 
 // printf into a std::string, growing past 64 KiB when a text is that long.
 std::string vformat(const char* format, va_list args) {
@@ -58,8 +61,51 @@ void flush_output() {
     ShowHashLines = false;
 }
 
+void out_text(const std::string& text) {
+    if (!text.empty() && text[0] == '#' && !ShowHashLines) return;
+    OutputBuffer += text;
+}
+
 void set_show_hash_lines(bool show) {
     ShowHashLines = show;
+}
+
+bool show_hash_lines() {
+    return ShowHashLines;
+}
+
+namespace {
+// Flushes what the old target still holds, then moves descriptor 1 to `fd`.
+bool switch_stdout_to(int fd) {
+    std::lock_guard<std::mutex> lock(OutputMutex);
+    std::fflush(stdout);
+    return ::dup2(fd, STDOUT_FILENO) >= 0;
+}
+}  // namespace
+
+bool redirect_stdout(const std::string& path, bool append) {
+    if (path.empty() || path.find('\0') != std::string::npos) return false;
+    // Earlier output goes to the old target before the new file is opened (and maybe truncated).
+    {
+        std::lock_guard<std::mutex> lock(OutputMutex);
+        std::fflush(stdout);
+    }
+    if (OriginalStdout < 0) OriginalStdout = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | (append ? O_APPEND : O_TRUNC), 0666);
+    if (fd < 0) return false;
+    const bool switched = fd == STDOUT_FILENO || switch_stdout_to(fd);
+    if (fd != STDOUT_FILENO) ::close(fd);
+    Redirected = Redirected || switched;  // from here on stdoutback needs the duplicate
+    return switched;
+}
+
+bool restore_stdout() {
+    if (!Redirected) {
+        std::lock_guard<std::mutex> lock(OutputMutex);
+        std::fflush(stdout);
+        return true;
+    }
+    return OriginalStdout >= 0 && switch_stdout_to(OriginalStdout);
 }
 
 const std::string& output_buffer() {

@@ -14,8 +14,13 @@ void out_printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // '#' lines through. Does not flush the C stream; callers do.
 void flush_output();
 
+// Appends `text` as it is (never read as a format); a text beginning with '#' is dropped like a
+// '#' format of out_printf. Main thread only.
+void out_text(const std::string& text);
+
 // Lets '#' lines through until the next flush of a non-empty buffer.
 void set_show_hash_lines(bool show);
+bool show_hash_lines();
 
 // The current contents of the output buffer (tests and the command loop's error path).
 const std::string& output_buffer();
@@ -35,6 +40,15 @@ const std::string& current_command_word();
 // Prints "fail (message)" or "fail" on standard output, flushes, and ends the process with
 // status 1 without running static destructors (other threads may still use them). Any thread.
 [[noreturn]] void fail_fatal(const char* message);
+
+// Points standard output at the file `path`, truncated or, with `append`, appended to. The file
+// is opened first: false, with standard output unchanged, when it cannot be (a name holding a
+// NUL byte included). Otherwise pending output is flushed to the old target and the descriptor
+// switched under the output mutex, so no locked line is split between targets. Main thread.
+bool redirect_stdout(const std::string& path, bool append);
+// Points standard output back at the descriptor the process started with (kept from the first
+// redirection on). true at once when never redirected; false when it cannot be restored.
+bool restore_stdout();
 
 // Direct printf-style write to standard output under the output mutex, then a flush; a format
 // beginning with '#' is dropped. The solver thread's way to print.

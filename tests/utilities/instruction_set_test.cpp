@@ -6,31 +6,9 @@
 #include <cstring>
 #include <map>
 
+#include "utilities_support.h"
+
 namespace {
-
-// A scripted processor: each leaf answers from the table, unknown leaves answer zeros.
-std::map<uint32_t, std::array<uint32_t, 4>> FakeLeaves;
-int FakeCalls = 0;
-
-void fake_cpuid(uint32_t leaf, uint32_t regs[4]) {
-    ++FakeCalls;
-    const auto found = FakeLeaves.find(leaf);
-    for (int i = 0; i < 4; ++i) regs[i] = found == FakeLeaves.end() ? 0 : found->second[i];
-}
-
-std::array<uint32_t, 4> words_of(const char* text) {
-    std::array<uint32_t, 4> w{};
-    std::memcpy(w.data(), text, std::min<size_t>(std::strlen(text), 16));
-    return w;
-}
-
-void set_vendor(const char* vendor12, uint32_t highest) {
-    uint32_t b, d, c;
-    std::memcpy(&b, vendor12, 4);
-    std::memcpy(&d, vendor12 + 4, 4);
-    std::memcpy(&c, vendor12 + 8, 4);
-    FakeLeaves[0] = {highest, b, c, d};
-}
 
 constexpr uint32_t kAvxBit = 1u << 28, kAvx2Bit = 1u << 5;
 

@@ -3,10 +3,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
 
 // A fresh directory under the system's temporary directory, removed with its contents.
@@ -45,4 +50,29 @@ inline void WriteFile(const std::string& path, const std::string& bytes) {
 inline std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// A scripted processor: each leaf answers from the table, unknown leaves answer zeros.
+inline std::map<uint32_t, std::array<uint32_t, 4>> FakeLeaves;
+inline int FakeCalls = 0;
+
+inline void fake_cpuid(uint32_t leaf, uint32_t regs[4]) {
+    ++FakeCalls;
+    const auto found = FakeLeaves.find(leaf);
+    for (int i = 0; i < 4; ++i) regs[i] = found == FakeLeaves.end() ? 0 : found->second[i];
+}
+
+// Up to 16 bytes of text as the four registers of one leaf.
+inline std::array<uint32_t, 4> words_of(const char* text) {
+    std::array<uint32_t, 4> w{};
+    std::memcpy(w.data(), text, std::min<size_t>(std::strlen(text), 16));
+    return w;
+}
+
+inline void set_vendor(const char* vendor12, uint32_t highest) {
+    uint32_t b, d, c;
+    std::memcpy(&b, vendor12, 4);
+    std::memcpy(&d, vendor12 + 4, 4);
+    std::memcpy(&c, vendor12 + 8, 4);
+    FakeLeaves[0] = {highest, b, c, d};
 }
