@@ -116,107 +116,68 @@ TEST(UtilityCommands, Redirection) {
     EXPECT_EQ(ready, 60);
 }
 
+// The command words of the text: the 81 of help in its order, and the front-end forms.
+// clang-format off
+const std::vector<std::string> kHelpWords = {
+    "add_info_line", "add_line", "build_tree", "calc_eq", "calc_eq_node", "calc_eq_pp", "calc_ev",
+    "calc_ev_line", "calc_ev_pp", "calc_global_freq", "calc_line_freq", "calc_results",
+    "clear_lines", "combo_lock_node", "cut_line", "echo", "enable_avx512", "enable_river_strategy",
+    "explo_partial", "force_line", "forget", "free_schematic_tree", "free_tree",
+    "get_actual_compression", "get_instruction_set", "go", "help", "ignore_mem_check", "is_ready",
+    "is_tree_present", "load_script", "load_tree", "lock_node", "node_count", "rebuild_all",
+    "rebuild_forgotten_streets", "remove_line", "repeat", "reset_tree_info", "set_accuracy",
+    "set_board", "set_compression", "set_eff_stack", "set_ev_boost", "set_isomorphism", "set_pot",
+    "set_rake", "set_range", "set_recalc_accuracy", "set_scheduler", "set_simd_level",
+    "set_strategy", "set_threads", "show_categories", "show_category_names", "show_children",
+    "show_cpu_info", "show_effective_stack", "show_hand_order", "show_locked_combos",
+    "show_memory", "show_node", "show_probs", "show_range", "show_settings", "show_strategy",
+    "show_strategy_pp", "show_tree_info", "show_tree_params", "skip_if_done", "sleep",
+    "solve_all_splits", "solve_partial", "solver_time", "stdoutback", "stdoutredi",
+    "stdoutredi_append", "stop", "take_a_break", "unlock_node", "wait_for_solver",
+};
+// clang-format on
+const std::vector<std::string> kFrontEndWords = {"qx7_set_compression",
+                                                 "qx7_get_actual_compression",
+                                                 "qx7_get_instruction_set", "qx7_set_threads"};
+
 // help lists the table's words without the front-end forms, in the order of the command list
 // of the text (the 81 words, as far as the table holds them), and nothing else.
 TEST(UtilityCommands, HelpFollowsTheCommandTable) {
-    const std::vector<std::string> documented_help = {"add_info_line",
-                                                      "add_line",
-                                                      "build_tree",
-                                                      "calc_eq",
-                                                      "calc_eq_node",
-                                                      "calc_eq_pp",
-                                                      "calc_ev",
-                                                      "calc_ev_line",
-                                                      "calc_ev_pp",
-                                                      "calc_global_freq",
-                                                      "calc_line_freq",
-                                                      "calc_results",
-                                                      "clear_lines",
-                                                      "combo_lock_node",
-                                                      "cut_line",
-                                                      "echo",
-                                                      "enable_avx512",
-                                                      "enable_river_strategy",
-                                                      "explo_partial",
-                                                      "force_line",
-                                                      "forget",
-                                                      "free_schematic_tree",
-                                                      "free_tree",
-                                                      "get_actual_compression",
-                                                      "get_instruction_set",
-                                                      "go",
-                                                      "help",
-                                                      "ignore_mem_check",
-                                                      "is_ready",
-                                                      "is_tree_present",
-                                                      "load_script",
-                                                      "load_tree",
-                                                      "lock_node",
-                                                      "node_count",
-                                                      "rebuild_all",
-                                                      "rebuild_forgotten_streets",
-                                                      "remove_line",
-                                                      "repeat",
-                                                      "reset_tree_info",
-                                                      "set_accuracy",
-                                                      "set_board",
-                                                      "set_compression",
-                                                      "set_eff_stack",
-                                                      "set_ev_boost",
-                                                      "set_isomorphism",
-                                                      "set_pot",
-                                                      "set_rake",
-                                                      "set_range",
-                                                      "set_recalc_accuracy",
-                                                      "set_scheduler",
-                                                      "set_simd_level",
-                                                      "set_strategy",
-                                                      "set_threads",
-                                                      "show_categories",
-                                                      "show_category_names",
-                                                      "show_children",
-                                                      "show_cpu_info",
-                                                      "show_effective_stack",
-                                                      "show_hand_order",
-                                                      "show_locked_combos",
-                                                      "show_memory",
-                                                      "show_node",
-                                                      "show_probs",
-                                                      "show_range",
-                                                      "show_settings",
-                                                      "show_strategy",
-                                                      "show_strategy_pp",
-                                                      "show_tree_info",
-                                                      "show_tree_params",
-                                                      "skip_if_done",
-                                                      "sleep",
-                                                      "solve_all_splits",
-                                                      "solve_partial",
-                                                      "solver_time",
-                                                      "stdoutback",
-                                                      "stdoutredi",
-                                                      "stdoutredi_append",
-                                                      "stop",
-                                                      "take_a_break",
-                                                      "unlock_node",
-                                                      "wait_for_solver"};
-    ASSERT_EQ(documented_help.size(), 81u);
-    const std::vector<std::string> front_end = {"qx7_set_compression", "qx7_get_actual_compression",
-                                                "qx7_get_instruction_set", "qx7_set_threads"};
     int count = 0;
     const CommandTableEntry* table = command_table(&count);
     std::set<std::string> words;
     for (int i = 0; i < count; ++i) words.insert(table[i].word);
 
     std::string expected;
-    for (const std::string& w : documented_help)
+    for (const std::string& w : kHelpWords)
         if (words.count(w)) expected += w + "\n";
     Scratch s;
     EXPECT_EQ(RunIn(s.dir, "help\n"), expected + "END\n");
     for (const std::string& w : words)
-        EXPECT_TRUE(std::count(documented_help.begin(), documented_help.end(), w) ||
-                    std::count(front_end.begin(), front_end.end(), w))
+        EXPECT_TRUE(std::count(kHelpWords.begin(), kHelpWords.end(), w) ||
+                    std::count(kFrontEndWords.begin(), kFrontEndWords.end(), w))
             << w;
+}
+
+// The README's reference documents the 85 command words, each once under a "#### `word`"
+// heading, and every word of the command table is among them.
+TEST(UtilityCommands, ReadmeDocumentsEveryCommandWord) {
+    int count = 0;
+    const CommandTableEntry* table = command_table(&count);
+    std::set<std::string> words;
+    for (int i = 0; i < count; ++i) words.insert(table[i].word);
+    std::set<std::string> readme;
+    std::istringstream in(ReadText(NLHE_TEST_DATA_DIR "/../README.md"));
+    const std::regex heading("#### `([a-z0-9_]+)`.*");
+    for (std::string line; std::getline(in, line);) {
+        std::smatch m;
+        if (!std::regex_match(line, m, heading)) continue;
+        EXPECT_TRUE(readme.insert(m[1]).second) << "documented twice: " << m[1];
+    }
+    std::set<std::string> all(kHelpWords.begin(), kHelpWords.end());
+    all.insert(kFrontEndWords.begin(), kFrontEndWords.end());
+    EXPECT_EQ(readme, all);  // the 85 command words
+    for (const std::string& w : words) EXPECT_TRUE(readme.count(w)) << "not in README: " << w;
 }
 
 // The classifier's entries follow the canonical order: on a board, exactly the combinations of
