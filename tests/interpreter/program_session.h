@@ -1,0 +1,97 @@
+// Running the real program on a script and reading its replies back as numbers: the support of
+// the command tests that check printed values against each other.
+#pragma once
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cards/cards.h"
+#include "interpreter/combo_order.h"
+
+namespace session {
+
+using Lines = std::vector<std::string>;
+
+// The program's output lines for `script` on standard input; *status its exit status.
+inline Lines run_script(const std::string& script, int* status = nullptr) {
+    char path[] = "/tmp/nlhe_session_XXXXXX";
+    const int fd = mkstemp(path);
+    if (fd < 0) return {};
+    close(fd);
+    std::ofstream(path) << script;
+    const std::string command = std::string("'") + NLHE_BINARY + "' < " + path + " 2>&1";
+    std::FILE* pipe = popen(command.c_str(), "r");
+    std::string out;
+    if (pipe != nullptr) {
+        char chunk[65536];
+        size_t n;
+        while ((n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) out.append(chunk, n);
+        const int raw = pclose(pipe);
+        if (status != nullptr) *status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    }
+    std::remove(path);
+    Lines lines;
+    std::istringstream in(out);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+// Replies between "is_ready ok!" markers (section 0 is all before the first), without the
+// solver thread's lines and progress summaries or '#' lines.
+inline std::vector<Lines> sections(const Lines& lines) {
+    std::vector<Lines> out(1);
+    bool progress = false;
+    for (const std::string& line : lines) {
+        if (line == "SOLVER:") progress = true;
+        if (progress) {
+            progress = line != "END";
+            continue;
+        }
+        if (line == "is_ready ok!")
+            out.emplace_back();
+        else if (line.rfind("SOLVER:", 0) != 0 && line.rfind("#", 0) != 0)
+            out.back().push_back(line);
+    }
+    return out;
+}
+
+// The numbers of a line ("nan" reads as NaN); words that are not numbers are skipped.
+inline std::vector<double> numbers(const std::string& line) {
+    std::vector<double> v;
+    std::istringstream in(line);
+    for (std::string word; in >> word;) {
+        char* end = nullptr;
+        const double x = std::strtod(word.c_str(), &end);
+        if (end != word.c_str() && *end == '\0') v.push_back(x);
+    }
+    return v;
+}
+
+// "set_range <player>" with a weight per combination in canonical order (build_combo_tables
+// must have run).
+inline std::string range_line(const char* player, const std::function<double(CardMask)>& weight) {
+    std::string line = std::string("set_range ") + player;
+    char cell[32];
+    for (int k = 0; k < kComboCount; ++k) {
+        std::snprintf(cell, sizeof cell, " %.6g", weight(HandOrderMasks[k]));
+        line += cell;
+    }
+    return line;
+}
+
+inline int high_rank(CardMask m) {
+    return std::max(CardRank(LowestCard(m)), CardRank(HighestCard(m)));
+}
+inline int low_rank(CardMask m) {
+    return std::min(CardRank(LowestCard(m)), CardRank(HighestCard(m)));
+}
+
+}  // namespace session

@@ -1,0 +1,379 @@
+// Value, equity, range and frequency commands through the real program, checked from the printed
+// numbers: EVs against the result summary, frequencies of children against their node and of
+// turn cards against their line, equity totals, show_probs against show_range and
+// show_strategy, equities against a brute force with the evaluator, answers that ignore a
+// changed situation until the next build, and every command while the solver runs.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "cards/cards.h"
+#include "cards/hand_evaluator.h"
+#include "interpreter/combo_order.h"
+#include "program_session.h"
+
+namespace {
+
+using namespace session;
+using Values = std::vector<double>;
+
+// One command per section, so each reply is found by the index ask() returns.
+struct Script {
+    std::string text;
+    int count = 0;
+    int ask(const std::string& command) {
+        text += "is_ready\n" + command + "\n";
+        return ++count;
+    }
+};
+
+const char* const kFlopLines =
+    "add_line 0 0 0 0 0 0\nadd_line 0 0 0 0 50 50\nadd_line 0 0 50 50 50 50\n"
+    "add_line 0 0 50 50 150 150\nadd_line 50 50 50 50 50 50\nadd_line 50 50 50 50 150 150\n"
+    "add_line 50 50 150 150 150 150\nadd_line 50 50 150 150 350 350\n";
+
+double oop_weight(CardMask m) {
+    const int h = high_rank(m), l = low_rank(m);
+    return h == l || (h >= 10 && l >= 8) ? 1.0 : 0.0;
+}
+double ip_weight(CardMask m) {
+    const int h = high_rank(m), l = low_rank(m);
+    return (h == l && h >= 4) || (h >= 9 && l >= 8) ? 1.0 : 0.0;
+}
+
+// A two-tone flop spot solved for a few iterations.
+std::string flop_spot() {
+    return "set_threads 2\nset_pot 0 0 100\nset_board Kh 8h 3c\n" + range_line("OOP", oop_weight) +
+           "\n" + range_line("IP", ip_weight) + "\n" + kFlopLines +
+           "build_tree\ngo 12 steps\nwait_for_solver\n";
+}
+
+double weighted(const Values& v, const Values& w) {
+    double num = 0, den = 0;
+    for (size_t k = 0; k < v.size(); ++k)
+        if (!std::isnan(v[k])) {
+            num += v[k] * w[k];
+            den += w[k];
+        }
+    return num / den;
+}
+
+double summary_value(const Lines& section, const std::string& label) {
+    for (const std::string& line : section)
+        if (line.rfind(label, 0) == 0) return std::stod(line.substr(label.size()));
+    return std::nan("");
+}
+
+// Labels and shares of "OOP p IP q b50 0.3 c 0.7".
+std::vector<std::pair<std::string, double>> probs_items(const std::string& line) {
+    std::istringstream in(line);
+    std::vector<std::string> w;
+    for (std::string word; in >> word;) w.push_back(word);
+    std::vector<std::pair<std::string, double>> items;
+    for (size_t k = 4; k + 1 < w.size(); k += 2) items.push_back({w[k], std::stod(w[k + 1])});
+    return items;
+}
+
+double showdown(CardMask board, CardMask a, CardMask b) {
+    const HandValue va = EvalCardMask(board | a), vb = EvalCardMask(board | b);
+    return va > vb ? 1.0 : va < vb ? 0.0 : 0.5;
+}
+
+// Equity of each canonical combination of `own` against the weights `opp`, averaged over every
+// runout of the cards still to come, by enumeration.
+Values brute_equity(CardMask board, const Values& own, const Values& opp) {
+    std::vector<int> rest;
+    for (int c = 0; c < kCardCount; ++c)
+        if (!(board & CardBit(c))) rest.push_back(c);
+    const int missing = 5 - __builtin_popcountll(board);
+    Values eq(kComboCount, std::nan(""));
+    for (int i = 0; i < kComboCount; ++i) {
+        const CardMask a = HandOrderMasks[i];
+        if (own[i] <= 0 || (a & board)) continue;
+        double num = 0, den = 0;
+        for (int j = 0; j < kComboCount; ++j) {
+            const CardMask b = HandOrderMasks[j];
+            if (opp[j] <= 0 || (b & (board | a))) continue;
+            double sum = 0;
+            int n = 0;
+            const CardMask dead = board | a | b;
+            if (missing == 0) {
+                sum = showdown(board, a, b);
+                n = 1;
+            }
+            for (size_t x = 0; missing > 0 && x < rest.size(); ++x) {
+                if (dead & CardBit(rest[x])) continue;
+                if (missing == 1) {
+                    sum += showdown(board | CardBit(rest[x]), a, b);
+                    ++n;
+                    continue;
+                }
+                for (size_t y = x + 1; y < rest.size(); ++y) {
+                    if (dead & CardBit(rest[y])) continue;
+                    sum += showdown(board | CardBit(rest[x]) | CardBit(rest[y]), a, b);
+                    ++n;
+                }
+            }
+            num += opp[j] * sum / n;
+            den += opp[j];
+        }
+        if (den > 0) eq[i] = num / den;
+    }
+    return eq;
+}
+
+class ValueCommands : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        build_combo_tables();
+        InitHandEvalTables();
+    }
+};
+
+TEST_F(ValueCommands, PrintedNumbersAgreeWithEachOther) {
+    Script s;
+    s.text = flop_spot();
+    const int results = s.ask("calc_results");
+    const int ev[2] = {s.ask("calc_ev OOP r"), s.ask("calc_ev IP r")};
+    // Decision nodes of every street; the flop ones with their acting player.
+    const std::vector<std::string> nodes = {"r:0",
+                                            "r:0:c",
+                                            "r:0:b50",
+                                            "r:0:c:c:Qd",
+                                            "r:0:b50:c:Qd",
+                                            "r:0:c:c:Qd:c:c:2s",
+                                            "r:0:c:c:Qd:c:c:2s:c",
+                                            "r:0:b50:c:Qd:b150:c:2s"};
+    const std::map<std::string, int> flopActing = {{"r:0", 0}, {"r:0:c", 1}, {"r:0:b50", 1}};
+    struct NodeAsks {
+        int probs, freq, eq[2], range[2], strategy;
+    };
+    std::map<std::string, NodeAsks> asks;
+    for (const std::string& n : nodes)
+        asks[n] = {s.ask("show_probs " + n),
+                   s.ask("calc_line_freq " + n),
+                   {s.ask("calc_eq_node OOP " + n), s.ask("calc_eq_node IP " + n)},
+                   {s.ask("show_range OOP " + n), s.ask("show_range IP " + n)},
+                   s.ask("show_strategy " + n)};
+    // Children are asked in a second run, once their labels are known.
+    std::vector<int> globals;
+    const CardMask board = [] {
+        CardMask m = 0;
+        ParseCards(&m, "Kh8h3c");
+        return m;
+    }();
+    for (int c = 0; c < kCardCount; ++c)
+        if (!(board & CardBit(c)))
+            globals.push_back(s.ask("calc_global_freq r:0:c:c:" + CardText(c)));
+    const int chance = s.ask("calc_line_freq r:0:c:c");
+    const int eqIp = s.ask("calc_eq IP"), eqVillain = s.ask("calc_eq villain");
+    const int table = s.ask("calc_eq_pp IP");
+    const int ipRange = s.ask("show_range IP");
+
+    int status = -1;
+    const std::vector<Lines> out = sections(run_script(s.text, &status));
+    ASSERT_EQ(status, 0);
+    ASSERT_EQ(static_cast<int>(out.size()), s.count + 1);
+
+    const double pot = 100;
+    const double evOop = summary_value(out[results], "EV OOP: ");
+    const double evIp = summary_value(out[results], "EV IP: ");
+    const double w0 = weighted(numbers(out[ev[0]][0]), numbers(out[ev[0]][1]));
+    const double w1 = weighted(numbers(out[ev[1]][0]), numbers(out[ev[1]][1]));
+    EXPECT_NEAR(w0, evOop, 0.002);
+    EXPECT_NEAR(w1, evIp, 0.002);
+    EXPECT_NEAR(w0 + w1, pot, 1e-4 * pot);
+
+    Script children = s;
+    std::map<std::string, std::vector<int>> childAsks;
+    for (const std::string& n : nodes) {
+        const Lines& sec = out[asks[n].probs];
+        ASSERT_EQ(sec.size(), 1u) << n;
+        for (const auto& [label, share] : probs_items(sec[0]))
+            childAsks[n].push_back(children.ask("calc_line_freq " + n + ":" + label));
+        const Values e0 = numbers(out[asks[n].eq[0]][2]), e1 = numbers(out[asks[n].eq[1]][2]);
+        EXPECT_NEAR(e0[0] + e1[0], 1.0, 1e-6) << n;
+        if (!flopActing.count(n)) continue;
+        // Flop nodes: items sum to 1 and are the acting range's shares of each action.
+        const Values range[2] = {numbers(out[asks[n].range[0]][0]),
+                                 numbers(out[asks[n].range[1]][0])};
+        const auto items = probs_items(sec[0]);
+        const Lines& strat = out[asks[n].strategy];
+        const int q = flopActing.at(n);
+        double total = 0;
+        for (size_t a = 0; a < items.size(); ++a) {
+            total += items[a].second;
+            const Values sigma = numbers(strat[a]);
+            double num = 0, den = 0;
+            for (int k = 0; k < kComboCount; ++k) {
+                if (HandOrderMasks[k] & board) continue;  // no strategy on the board's cards
+                num += range[q][k] * sigma[k];
+                den += range[q][k];
+            }
+            EXPECT_NEAR(items[a].second, num / den, 1e-6) << n << " " << items[a].first;
+        }
+        EXPECT_NEAR(total, 1.0, 1e-6) << n;
+    }
+    const std::vector<Lines> more = sections(run_script(children.text));
+    for (const std::string& n : nodes) {
+        double sum = 0;
+        for (int k : childAsks[n]) sum += numbers(more[k][0])[0];
+        EXPECT_NEAR(sum, numbers(out[asks[n].freq][0])[0], 1e-6) << n;
+    }
+
+    double turns = 0;
+    for (int k : globals) turns += numbers(out[k][0])[0];
+    EXPECT_NEAR(turns, numbers(out[chance][0])[0], 1e-6);
+    EXPECT_EQ(out[eqIp], out[eqVillain]);
+
+    const Values ip = numbers(out[ipRange][0]);
+    std::set<std::string> listed, live;
+    for (const std::string& line : out[table])
+        if (line != "END") listed.insert(line.substr(0, 4));
+    for (int k = 0; k < kComboCount; ++k)
+        if (ip[k] > 0 && !(HandOrderMasks[k] & board)) live.insert(combo_name(k));
+    EXPECT_EQ(listed, live);
+
+    // Equities of the narrowed ranges against enumeration, on every street.
+    for (const std::string& n :
+         {std::string("r:0:b50"), std::string("r:0:c:c:Qd"), std::string("r:0:c:c:Qd:c:c:2s")}) {
+        CardMask dealt = board;
+        for (const char* card : {"Qd", "2s"})
+            if (n.find(card) != std::string::npos) {
+                CardMask m = 0;
+                ParseCards(&m, card);
+                dealt |= m;
+            }
+        for (int p = 0; p < 2; ++p) {
+            const Values own = numbers(out[asks[n].range[p]][0]);
+            const Values opp = numbers(out[asks[n].range[1 - p]][0]);
+            const Values want = brute_equity(dealt, own, opp);
+            const Values got = numbers(out[asks[n].eq[p]][0]);
+            int compared = 0;
+            for (int k = 0; k < kComboCount; ++k)
+                if (!std::isnan(want[k])) {
+                    ASSERT_NEAR(got[k], want[k], 1e-5) << n << " player " << p << " " << k;
+                    ++compared;
+                }
+            EXPECT_GT(compared, 20) << n;
+        }
+    }
+}
+
+// Answers come from the tree's own board, pot and ranges until the next build.
+TEST_F(ValueCommands, AnswersIgnoreTheSituationUntilTheNextBuild) {
+    const std::vector<std::string> queries = {
+        "calc_ev OOP r:0:b50",        "calc_eq_node IP r:0:c", "show_range IP r:0:b50",
+        "calc_line_freq r:0:b50",     "calc_eq OOP",           "show_probs r:0",
+        "calc_global_freq r:0:c:c:Qd"};
+    Script s;
+    s.text = flop_spot();
+    std::vector<int> before, after;
+    for (const std::string& q : queries) before.push_back(s.ask(q));
+    s.ask("set_board As 2d 7c");
+    s.ask("set_pot 0 0 300");
+    s.ask(range_line("OOP", [](CardMask) { return 1.0; }));
+    for (const std::string& q : queries) after.push_back(s.ask(q));
+    const std::vector<Lines> out = sections(run_script(s.text));
+    for (size_t k = 0; k < queries.size(); ++k) {
+        ASSERT_FALSE(out[before[k]].empty()) << queries[k];
+        EXPECT_EQ(out[before[k]], out[after[k]]) << queries[k];
+    }
+}
+
+// One-combination ranges (isomorphism off) on boards of each root street: the two equities sum
+// to 1, a board both play ties at 0.5; on turn and river roots calc_eq is calc_eq_node at "r".
+TEST_F(ValueCommands, SingleCombinationEquities) {
+    struct Case {
+        const char* board;
+        const char* oop;
+        const char* ip;
+        double oopEquity;  // NaN: only the sum is known
+    } cases[] = {{"Ah Kh Qh Jh Th", "2c2d", "3c3d", 0.5},
+                 {"2c 7d 9h Jc 4s", "AsAd", "KsKd", 1.0},
+                 {"2c 7d 9h Jc", "AsKs", "QdQh", std::nan("")},
+                 {"2c 7d 9h", "AsKs", "QdQh", std::nan("")}};
+    for (const Case& c : cases) {
+        auto one = [](const char* hand) {
+            return [hand](CardMask m) {
+                CardMask want = 0;
+                ParseCards(&want, hand);
+                return m == want ? 1.0 : 0.0;
+            };
+        };
+        Script s;
+        s.text = std::string("set_isomorphism 0 0\nset_pot 0 0 100\nset_board ") + c.board + "\n" +
+                 range_line("OOP", one(c.oop)) + "\n" + range_line("IP", one(c.ip)) +
+                 "\nadd_line 0 0\nbuild_tree\n";
+        const int e0 = s.ask("calc_eq OOP"), e1 = s.ask("calc_eq IP");
+        const int node = s.ask("calc_eq_node OOP r");
+        const std::vector<Lines> out = sections(run_script(s.text));
+        ASSERT_GE(out[e0].size(), 2u) << c.board;
+        auto value = [&](int sec, const char* hand) {
+            CardMask m = 0;
+            ParseCards(&m, hand);
+            const Values eq = numbers(out[sec][0]);
+            for (int k = 0; k < kComboCount; ++k)
+                if (HandOrderMasks[k] == m) return eq[k];
+            return std::nan("");
+        };
+        const double a = value(e0, c.oop), b = value(e1, c.ip);
+        EXPECT_NEAR(a + b, 1.0, 1e-6) << c.board;
+        if (!std::isnan(c.oopEquity)) EXPECT_NEAR(a, c.oopEquity, 1e-6) << c.board;
+        if (std::string(c.board).size() > 8) {
+            EXPECT_EQ(out[e0][0], out[node][0]) << c.board;
+            EXPECT_EQ(out[e0][1], out[node][1]) << c.board;
+        }
+    }
+}
+
+// Every command of this family on nodes of every street while the solver runs, on flop-, turn-
+// and river-rooted trees: the program ends normally with every reply.
+TEST_F(ValueCommands, QueriesWhileSolving) {
+    struct Root {
+        const char* board;
+        const char* lines;
+        std::vector<const char*> paths;
+    } roots[] = {{"Kh 8h 3c", kFlopLines, {"r", "r:0:b50", "r:0:c:c:Qd", "r:0:c:c:Qd:c:c:2s"}},
+                 {"Kh 8h 3c Qd",
+                  "add_line 0 0 0 0\nadd_line 50 50 50 50\nadd_line 0 0 50 50\n",
+                  {"r", "r:0:b50", "r:0:b50:c:2s", "r:0:c:c:2s:b50"}},
+                 {"Kh 8h 3c Qd 2s",
+                  "add_line 0 0\nadd_line 50 50\nadd_line 0 50 50\n",
+                  {"r", "r:0:b50", "r:0:c"}}};
+    for (const Root& root : roots) {
+        std::string text = std::string("set_threads 2\nset_pot 0 0 100\nset_board ") + root.board +
+                           "\n" + range_line("OOP", oop_weight) + "\n" +
+                           range_line("IP", ip_weight) + "\n" + root.lines +
+                           "build_tree\ngo 100000 steps\n";
+        int replies = 0;
+        for (int round = 0; round < 2; ++round)
+            for (const char* path : root.paths) {
+                const std::string p = path;
+                for (const std::string& command :
+                     {"show_range OOP " + p, "show_probs " + p, "calc_ev IP " + p,
+                      "calc_ev_pp OOP " + p, "calc_ev_line OOP " + p, "calc_line_freq " + p,
+                      "calc_global_freq " + p, "calc_eq_node IP " + p, std::string("calc_eq OOP"),
+                      std::string("calc_eq_pp IP")}) {
+                    text += command + "\n";
+                    ++replies;
+                }
+            }
+        text += "stop\nwait_for_solver\nis_ready\n";
+        int status = -1;
+        const Lines out = run_script(text, &status);
+        EXPECT_EQ(status, 0) << root.board;
+        for (const std::string& line : out) {
+            ASSERT_NE(line.rfind("fail", 0), 0u) << root.board << ": " << line;
+            ASSERT_EQ(line.find("ERROR"), std::string::npos) << root.board << ": " << line;
+        }
+        EXPECT_EQ(out.back(), "is_ready ok!") << root.board;
+    }
+}
+
+}  // namespace
