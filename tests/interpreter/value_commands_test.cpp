@@ -377,3 +377,22 @@ TEST_F(ValueCommands, QueriesWhileSolving) {
 }
 
 }  // namespace
+
+namespace {
+
+// The example a new user runs: every reply is an answer, none an error.
+TEST_F(ValueCommands, ExampleScriptRunsClean) {
+    int status = -1;
+    const Lines out = run_script(
+        "load_script " + std::string(NLHE_TEST_DATA_DIR) + "/../examples/value-queries.txt\n",
+        &status);
+    EXPECT_EQ(status, 0);
+    int ends = 0;
+    for (const std::string& line : out) {
+        EXPECT_EQ(line.find("ERROR"), std::string::npos) << line;
+        ends += line == "END";
+    }
+    EXPECT_GE(ends, 7);
+}
+
+}  // namespace
