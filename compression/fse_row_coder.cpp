@@ -21,8 +21,8 @@ FSECompressor::~FSECompressor() {
     for (uint32_t i = 0; i < kFSESubstreams; i++)
         if (slots_[i].count > 0) flushSlot(i);
     delete sink_;
-    for (Slot& s : slots_) coder_buffer_free(s.buffer);
-    coder_buffer_free(destination_);
+    for (Slot& s : slots_) coder_buffer_free(s.buffer, kFSESlotSize);
+    coder_buffer_free(destination_, kFSEMaxBlockSize);
 }
 
 void FSECompressor::flushSlot(uint32_t slot) {

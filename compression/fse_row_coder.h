@@ -32,6 +32,7 @@ public:
     FSECompressor& operator=(const FSECompressor&) = delete;
 
     void compress(const uint32_t* values, int32_t n, uint32_t tag) override;
+    NLHE_CODER_CACHED_ALLOCATION
 
 private:
     struct Slot {

@@ -17,8 +17,8 @@ FSEDecompressor::FSEDecompressor(SubstreamSink* sink) : sink_(sink) {
 
 FSEDecompressor::~FSEDecompressor() {
     delete sink_;
-    for (Slot& s : slots_) coder_buffer_free(s.buffer);
-    coder_buffer_free(coded_);
+    for (Slot& s : slots_) coder_buffer_free(s.buffer, kFSESlotSize);
+    coder_buffer_free(coded_, kFSEMaxBlockSize);
 }
 
 void FSEDecompressor::refillSlot(uint32_t slot) {

@@ -20,6 +20,7 @@ public:
     uint32_t decompress(uint32_t* out, const uint32_t* ref, int32_t n) override;
     uint32_t decompress16(uint16_t* out, const uint16_t* ref, int32_t n) override;
     bool rebuildsRows() const override { return true; }
+    NLHE_CODER_CACHED_ALLOCATION
 
 private:
     struct Slot {

@@ -11,6 +11,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "compression/coder_buffer.h"
+
 // Compressor: appends length bytes at data to sub-stream substream. Decompressor: copies the next
 // length bytes of the sub-stream to data. A writer's callback accepts every write; a reader's
 // supplies every byte or reports through the sink's corruption report.
@@ -29,6 +31,7 @@ struct SubstreamSink {
     SubstreamCallback callback;
     void* ctx;
     CorruptionReport report;
+    NLHE_CODER_CACHED_ALLOCATION
 };
 
 // The kind byte at the head of sub-stream 0.

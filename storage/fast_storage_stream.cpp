@@ -52,6 +52,7 @@ int64_t FastStreamReserve(int64_t n, bool is16bit) {
 FastStorageStream::FastStorageStream(int64_t reservedMax) : reservedMax_(reservedMax) {}
 
 FastStorageStream::~FastStorageStream() {
+    g_storage_io.heldBytes.fetch_sub(allocated_, std::memory_order_relaxed);
     std::free(buffer_);
 }
 
@@ -94,6 +95,7 @@ void FastStorageStream::grow(int64_t r) {
     if (grown == nullptr)
         AllocationFailed(buffer_ == nullptr ? "malloc" : "realloc", roundedNeed_, errno);
     buffer_ = static_cast<uint8_t*>(grown);
+    g_storage_io.heldBytes.fetch_add(roundedNeed_ - allocated_, std::memory_order_relaxed);
     allocated_ = roundedNeed_;
 }
 
@@ -185,6 +187,7 @@ void FastStorageStream::load(BinaryReader* in) {
                                          : std::realloc(buffer_, size_t(RoundToGranule(c)));
         if (grown == nullptr) throw IOException("out of memory");
         buffer_ = static_cast<uint8_t*>(grown);
+        g_storage_io.heldBytes.fetch_add(RoundToGranule(c) - allocated_, std::memory_order_relaxed);
         allocated_ = RoundToGranule(c);
     }
     // Until the bytes are in, the stream holds nothing readable.

@@ -11,6 +11,7 @@ struct StorageIoCounters {
     std::atomic<int64_t> peakValue{0};       // largest peak figure of any stream (finish, CAS max)
     std::atomic<int64_t> bytesRead{0};       // packed bytes read (tallyBytes)
     std::atomic<int64_t> bytesWritten{0};    // packed bytes written (finish)
+    std::atomic<int64_t> heldBytes{0};       // buffer bytes of live streams of both kinds, now
 };
 
 // The one set of counters, all 0 at start-up.
