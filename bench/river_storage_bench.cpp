@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cards/flat_index_lists.h"
+#include "compression/compressed_storage_stream.h"
 #include "storage/compressed_river_storage.h"
 #include "storage/fast_storage_stream.h"
 #include "storage/regret_update16.h"
@@ -109,15 +110,17 @@ void BM_AccumulateStrategyCounts(benchmark::State& state) {
 }
 
 // One turn of a 3-action node: 48 runouts of 1081 hands, rows holding regrets after some
-// updates (range 0: 16-bit regrets) or strategy counts (range 1: 32-bit).
+// updates (range 0: 16-bit regrets) or strategy counts (range 1: 32-bit), in a stream of kind 1
+// (fast packing) or 2 (FSE coded).
 void BM_UnpackPackTurn(benchmark::State& state) {
     const bool narrow = state.range(0) == 0;
+    const auto kind = int32_t(state.range(1));
     const std::vector<std::vector<int32_t>> counts{std::vector<int32_t>(48, kHands)};
     FlatIndexLists layout;
     FlattenIndexLists(&layout, 3, &counts);
-    CompressedRiverStorage s(&layout, narrow, 1);
+    CompressedRiverStorage s(&layout, narrow, kind);
     const int32_t n = int32_t(s.size(0));
-    s.unpack(nullptr, 0, n);
+    s.unpack(nullptr, 0, n)->tallyBytes();
     std::mt19937 rng(7);
     std::exponential_distribution<double> spread(1.0);
     for (int j = 0; j < 48; ++j) {
@@ -132,15 +135,18 @@ void BM_UnpackPackTurn(benchmark::State& state) {
             }
         }
     }
-    s.pack(nullptr, 0, true);
+    s.pack(nullptr, 0, true)->finish();
     for (auto _ : state) {
-        s.unpack(nullptr, 0, n);
-        s.pack(nullptr, 0, true);
+        s.unpack(nullptr, 0, n)->tallyBytes();
+        s.pack(nullptr, 0, true)->finish();
     }
-    const auto* stream = static_cast<const FastStorageStream*>(s.ownStream(0));
+    const double packed =
+        kind == 1
+            ? double(static_cast<const FastStorageStream*>(s.ownStream(0))->position())
+            : double(static_cast<const CompressedStorageStream*>(s.ownStream(0))->usedBytes());
     state.SetItemsProcessed(state.iterations() * n);
     state.SetBytesProcessed(state.iterations() * n * (narrow ? 2 : 4));
-    state.counters["bytes/value"] = double(stream->position()) / n;
+    state.counters["bytes/value"] = packed / n;
     state.counters["plain bytes/value"] = narrow ? 2 : 4;
 }
 
@@ -151,4 +157,4 @@ BENCHMARK(BM_TwoActionProbabilities16)->Arg(0)->Arg(1)->ArgName("avx512");
 BENCHMARK(BM_ThreeActionProbabilities16)->Arg(0)->Arg(1)->ArgName("avx512");
 BENCHMARK(BM_FourActionProbabilities);
 BENCHMARK(BM_AccumulateStrategyCounts);
-BENCHMARK(BM_UnpackPackTurn)->Arg(0)->Arg(1)->ArgName("counts32");
+BENCHMARK(BM_UnpackPackTurn)->ArgsProduct({{0, 1}, {1, 2}})->ArgNames({"counts32", "kind"});

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "compression/compressed_storage_stream.h"
 #include "storage/aligned_memory.h"
 #include "storage/binary_io.h"
 #include "storage/fast_storage_stream.h"
@@ -153,12 +154,15 @@ int64_t CompressedRiverStorage::size(int32_t turn) const {
 
 StorageStreamInterface* CompressedRiverStorage::ownStreamFor(int32_t turn, int64_t n) {
     StorageStreamInterface*& own = streams_[size_t(turn)];
-    if (kind_ != 1) fail_fatal("stream kind 2 not available");
-    // A stream loaded from a file carries the file's reserve, which may be too small for the
-    // next write-back.
-    const int64_t reserve = FastStreamReserve(n, is16bit_);
+    // Two bytes a value for kind 2 (its finish raises the cap to the pass's true bound). A
+    // stream loaded from a file carries the file's reserve, which may be too small for the next
+    // write-back.
+    const int64_t reserve = kind_ == 2 ? (2 * std::max<int64_t>(n, 0) + 4095) & ~int64_t(4095)
+                                       : FastStreamReserve(n, is16bit_);
     if (own == nullptr) {
-        own = new FastStorageStream(reserve);
+        own = kind_ == 2
+                  ? static_cast<StorageStreamInterface*>(new CompressedStorageStream(reserve))
+                  : new FastStorageStream(reserve);
     } else {
         own->raiseReserve(reserve);
     }
@@ -235,6 +239,10 @@ void CompressedRiverStorage::save(BinaryWriter& out) {
     for (StorageStreamInterface* s : streams_) {
         if (s != nullptr) {
             s->save(out);
+        } else if (kind_ == 2) {
+            // A stream without data: 24 zero length pairs, reservation 0, used size 0.
+            static const uint8_t kEmpty[208] = {};
+            out.write(kEmpty, sizeof kEmpty);
         } else {
             WriteValue<uint32_t>(out, 0);
             WriteValue<uint64_t>(out, 0);
@@ -251,9 +259,11 @@ void CompressedRiverStorage::load(BinaryReader& in) {
         s = nullptr;
     }
     if (streamsFollow == 0) return;
-    if (kind_ != 1) fail_fatal("stream kind 2 not available");
     for (StorageStreamInterface*& s : streams_) {
-        s = new FastStorageStream(0);
+        if (kind_ == 2)
+            s = new CompressedStorageStream(0);
+        else
+            s = new FastStorageStream(0);
         s->load(&in);
     }
 }

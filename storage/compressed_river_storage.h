@@ -1,7 +1,7 @@
 // A river storage whose rows stay packed per turn record in a row stream, and are unpacked into
 // a working buffer only while that turn's river subtree is solved or queried. One class serves
-// 16-bit regrets and 32-bit strategy counts. Stream kind 1 is FastStorageStream; kind 2 (the
-// compressed stream) is not available yet.
+// 16-bit regrets and 32-bit strategy counts. Stream kind 1 is FastStorageStream, kind 2
+// CompressedStorageStream.
 //
 // Working buffer of turn t: turnSpans[t].size values (2 or 4 bytes), 128-byte aligned; row
 // (a, j) of record j starts at element runouts[j].offset - turnSpans[t].offset + a x stride_j,
@@ -13,7 +13,8 @@
 //
 // Saved block (little-endian): per record its lock record (SaveLockRecord form); u8
 // streamsFollow (1 when the first turn has an own stream); when 1, every turn's own stream block
-// in turn order (a turn without one writes an empty kind-1 block: need 0, reserve 0, no bytes).
+// in turn order (a turn without one writes an empty block of the kind: kind 1 need 0, reserve 0,
+// no bytes; kind 2 24 zero length pairs, reservation 0, used size 0).
 #pragma once
 
 #include <cstdint>

@@ -12,7 +12,6 @@
 namespace {
 
 int32_t StreamKind(uint32_t kind) {
-    if (kind == 2) fail_fatal("stream kind 2 not available");
     if (kind > 2) fail_fatal("unknown stream kind");
     return int32_t(kind);
 }

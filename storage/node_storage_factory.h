@@ -35,7 +35,7 @@ struct NodeStorageSlots {
 // for a leaf), which the caller adds into its per-street total. layout is the tree's index
 // lists for the node's action count (river nodes keep a pointer to it). riverStrategyEnabled is
 // the tree's captured copy of the switch. Fatal for a street outside 1-3 and for a stream kind
-// other than 0 and 1 ("stream kind 2 not available").
+// other than 0, 1 and 2 ("unknown stream kind").
 int64_t CreateNodeStorages(const NodeStorageSlots& node, const HandSet* hands,
                            const FlatIndexLists* layout, bool withSums, int32_t rootStreet,
                            const uint32_t streamKinds[2], bool formatAtLeast5,

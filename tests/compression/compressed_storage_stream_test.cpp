@@ -448,6 +448,7 @@ TEST(CompressedStorageStream, CorruptBlocks) {
     const Pass pass = MakePass(Shape::Solver, rng, 200000);
     CompressedStorageStream source(0);
     WritePass(source, pass);
+    const int64_t heldBefore = g_storage_io.heldBytes.load();
     const std::vector<uint8_t> good = Saved(source);
     const int32_t len0 = source.length(0), len1 = source.length(1);
     const int64_t used = source.usedBytes();
@@ -488,6 +489,26 @@ TEST(CompressedStorageStream, CorruptBlocks) {
         MemoryReader reader(std::vector<uint8_t>(good.begin(), good.begin() + long(cut)));
         EXPECT_THROW(s.load(&reader), IOException) << cut;
         EXPECT_FALSE(s.hasData());
+        EXPECT_EQ(s.usedBytes(), 0);
+    }
+
+    // Sub-stream 1's bytes moved to the end of 23: reads of 1 run dry, get zeros, and the stream
+    // records the damage when its report returns.
+    {
+        std::vector<uint8_t> block = good;
+        Put<int32_t>(block, 8 * 23, Get<int32_t>(block, 8 * 23) + len1);
+        Put<int32_t>(block, 8 * 23 + 4, Get<int32_t>(block, 8 * 23 + 4) + len1);
+        Put<int32_t>(block, 8, 0);
+        Put<int32_t>(block, 12, 0);
+        CompressedStorageStream s(0);
+        static int reports;
+        reports = 0;
+        s.setCorruptionReport([](void*) { ++reports; });
+        MemoryReader reader(block);
+        s.load(&reader);
+        ReadPass(s, pass);
+        EXPECT_TRUE(s.damaged());
+        EXPECT_GT(reports, 0);
     }
 
     // Damaged coded bytes: a throwing report, or zeros and the damage recorded.
@@ -518,4 +539,5 @@ TEST(CompressedStorageStream, CorruptBlocks) {
         damaged += s.damaged();
     }
     EXPECT_GT(reported + damaged, 0);
+    EXPECT_EQ(g_storage_io.heldBytes.load(), heldBefore);
 }

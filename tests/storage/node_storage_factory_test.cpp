@@ -86,14 +86,17 @@ TEST_F(NodeStorageFactory, DecisionTable) {
         if (dynamic_cast<ShortRiverStorage*>(s)) return kShort;
         auto* c = dynamic_cast<CompressedRiverStorage*>(s);
         EXPECT_NE(c, nullptr);
-        EXPECT_EQ(c->kind(), 1);
         return c->is16bit() ? kPacked16 : kPacked32;
+    };
+    auto kindOf = [](StorageInterface* s) {
+        auto* c = dynamic_cast<CompressedRiverStorage*>(s);
+        return c ? c->kind() : 0;
     };
     for (int street = 1; street <= 3; ++street) {
         for (int root = 1; root <= 3; ++root) {
             for (bool format5 : {false, true}) {
-                for (uint32_t k0 : {0u, 1u}) {
-                    for (uint32_t k1 : {0u, 1u}) {
+                for (uint32_t k0 : {0u, 1u, 2u}) {
+                    for (uint32_t k1 : {0u, 1u, 2u}) {
                         for (bool sums : {false, true}) {
                             for (bool riverStrategy : {false, true}) {
                                 Node node;
@@ -119,6 +122,9 @@ TEST_F(NodeStorageFactory, DecisionTable) {
                                 EXPECT_EQ(classOf(node.strategySums), expectedSums)
                                     << street << root << format5 << k0 << k1 << sums
                                     << riverStrategy;
+                                if (regrets == kPacked16) EXPECT_EQ(kindOf(node.regrets), int(k0));
+                                if (expectedSums == kPacked32)
+                                    EXPECT_EQ(kindOf(node.strategySums), int(k1));
                                 // Only the regret storage counts, into its own street.
                                 const int64_t values[4] = {0, 3 * 1176, 3 * 55272,
                                                            int64_t(layout.packedSize)};
@@ -162,12 +168,12 @@ TEST_F(NodeStorageFactory, LeavesAndRepeats) {
     ASSERT_NE(dynamic_cast<RiverStorage*>(node.strategySums), nullptr);
 }
 
-void AskForKindTwo(const HandSet* hands, const FlatIndexLists* layout) {
+void AskForKindThree(const HandSet* hands, const FlatIndexLists* layout) {
     dup2(STDERR_FILENO, STDOUT_FILENO);
     Node node;
     node.street = 3;
     node.children = {1, 2};
-    const uint32_t kinds[2] = {2, 0};
+    const uint32_t kinds[2] = {3, 0};
     int64_t totals[4] = {};
     CreateNodeStorages(&node, hands, layout, totals, true, 1, kinds, false, true);
 }
@@ -187,8 +193,8 @@ TEST_F(NodeStorageFactory, RefusesWhatDoesNotExist) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     FlatIndexLists layout;
     FlattenIndexLists(&layout, 2, &hands_->riverHandCounts);
-    EXPECT_EXIT(AskForKindTwo(hands_.get(), &layout), testing::ExitedWithCode(1),
-                "fail \\(stream kind 2 not available\\)");
+    EXPECT_EXIT(AskForKindThree(hands_.get(), &layout), testing::ExitedWithCode(1),
+                "fail \\(unknown stream kind\\)");
     EXPECT_EXIT(AskForStreetFour(hands_.get(), &layout), testing::ExitedWithCode(1), "fail");
 }
 
