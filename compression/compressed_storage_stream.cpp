@@ -240,25 +240,6 @@ void CompressedStorageStream::save(BinaryWriter& out) {
     if (usedBytes_ > 0) out.write(buffer_, size_t(usedBytes_));
 }
 
-namespace {
-
-struct FirstByte {
-    uint8_t byte;
-    bool served;
-};
-
-// Serves the kind byte and nothing else: whether a decoder exists for it.
-void ServeFirstByte(void* ctx, int32_t k, void* data, int32_t length) {
-    auto* first = static_cast<FirstByte*>(ctx);
-    std::memset(data, 0, size_t(std::max(length, 0)));
-    if (k == 0 && length == 1 && !first->served) {
-        *static_cast<uint8_t*>(data) = first->byte;
-        first->served = true;
-    }
-}
-
-}  // namespace
-
 void CompressedStorageStream::load(BinaryReader* in) {
     if (passOpen()) fail_fatal(nullptr);
     int32_t sizes[24], positions[24];
@@ -296,10 +277,8 @@ void CompressedStorageStream::load(BinaryReader* in) {
     }
     if (used > 0) {
         in->read(buffer_, size_t(used));
-        FirstByte first{buffer_[0], false};
-        DecompressorInterface* probe = MakeDecompressor(ServeFirstByte, &first);
-        if (probe == nullptr) throw IOException("invalid file (stream kind)");
-        DeleteDecompressor(probe);
+        // This stream writes kind 2 only; other kinds' decoders would misread its rows.
+        if (buffer_[0] != kFSECoder) throw IOException("invalid file (stream kind)");
     }
     reserved_ = reserve;
     std::copy(std::begin(positions), std::end(positions), lengths_);

@@ -63,7 +63,7 @@ public:
     void save(BinaryWriter& out) override;
     // Between passes only. Throws IOException "invalid file (...)" for a block no save writes
     // (sizes and positions unequal or negative, used size off 0..2^31-1 or unequal to their
-    // sum, reservation below the data, a first byte no decoder serves) and "out of memory" when
+    // sum, reservation below the data, a first byte other than kind 2) and "out of memory" when
     // the buffer cannot be had; the stream then holds no data. Takes the file's reservation.
     void load(BinaryReader* in) override;
     void raiseReserve(int64_t bytes) override;

@@ -469,7 +469,7 @@ TEST(CompressedStorageStream, CorruptBlocks) {
         {"reservation below the data", [](auto& b) { Put<int64_t>(b, 192, 4096); }},
         {"negative reservation", [](auto& b) { Put<int64_t>(b, 192, -4096); }},
         {"unknown kind byte", [](auto& b) { b[208] = 7; }},
-        {"kind byte of a coder without decoder", [](auto& b) { b[208] = 1; }},
+        {"kind byte of another coder", [](auto& b) { b[208] = 1; }},
         {"data but an empty sub-stream 0",
          [&](auto& b) {
              Put<int32_t>(b, 0, 0), Put<int32_t>(b, 4, 0), Put<int32_t>(b, 8, len1 + len0),

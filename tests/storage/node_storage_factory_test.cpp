@@ -122,9 +122,12 @@ TEST_F(NodeStorageFactory, DecisionTable) {
                                 EXPECT_EQ(classOf(node.strategySums), expectedSums)
                                     << street << root << format5 << k0 << k1 << sums
                                     << riverStrategy;
-                                if (regrets == kPacked16) EXPECT_EQ(kindOf(node.regrets), int(k0));
-                                if (expectedSums == kPacked32)
+                                if (regrets == kPacked16) {
+                                    EXPECT_EQ(kindOf(node.regrets), int(k0));
+                                }
+                                if (expectedSums == kPacked32) {
                                     EXPECT_EQ(kindOf(node.strategySums), int(k1));
+                                }
                                 // Only the regret storage counts, into its own street.
                                 const int64_t values[4] = {0, 3 * 1176, 3 * 55272,
                                                            int64_t(layout.packedSize)};
