@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "compression/coder_buffer.h"
-#include "utilities/services.h"
 #include "storage/storage_io_counters.h"
+#include "utilities/services.h"
 
 std::atomic<int64_t> g_live_buffer_tables{0};
 
@@ -117,6 +117,7 @@ void CompressedStorageStream::writeSubstream(void* ctx, int32_t k, void* data, i
     }
     std::memcpy(self->table_->buffers[k] + self->positions_[k], data, size_t(length));
     self->positions_[k] = int32_t(need);
+    self->bytesPushed_ += length;
 }
 
 int64_t CompressedStorageStream::writeRow(const uint32_t* row, const uint32_t* reference,
@@ -197,6 +198,7 @@ void CompressedStorageStream::readSubstream(void* ctx, int32_t k, void* data, in
     const int32_t take = std::min(length, available);
     if (take > 0) std::memcpy(data, self->starts_[k] + self->positions_[k], size_t(take));
     self->positions_[k] += take;
+    self->bytesTaken_ += take;
     if (take == length) return;
     std::memset(static_cast<uint8_t*>(data) + take, 0, size_t(length - take));
     if (!self->fromFile_) fail_fatal("stream overrun");

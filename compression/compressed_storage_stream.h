@@ -78,6 +78,10 @@ public:
     int64_t reserved() const { return reserved_; }
     const uint8_t* buffer() const { return buffer_; }
     int32_t length(int32_t k) const { return lengths_[k]; }
+    // Bytes the coders pushed into and took out of this stream over its life, counted as they
+    // pass (the traffic counters are added to once per pass).
+    int64_t bytesPushed() const { return bytesPushed_; }
+    int64_t bytesTaken() const { return bytesTaken_; }
 
     // The SubstreamCallback functions of the coders; ctx is the stream.
     static void writeSubstream(void* ctx, int32_t k, void* data, int32_t length);
@@ -103,6 +107,8 @@ private:
     uint8_t* buffer_ = nullptr;
     BufferTable* table_ = nullptr;  // held by the open writing pass
     CorruptionReport report_ = nullptr;
+    int64_t bytesPushed_ = 0;
+    int64_t bytesTaken_ = 0;
     bool fromFile_ = false;  // the bytes came from load
     bool damaged_ = false;
 };
