@@ -22,6 +22,10 @@ void print_command_summary(const IterationLogRecord& record, double pot, uint64_
 // The process's peak resident set in MiB (the kernel's KiB figure / 1024, truncated).
 int32_t peak_working_set_mb();
 
+// Prints the result summary of the newest iteration-log record when the log grew since the
+// previous call; registered with the solver thread, which calls it after each check.
+void report_progress();
+
 // Number of iteration-log records when report_progress last printed; go sets it to 0.
 void reset_progress_log_count();
 

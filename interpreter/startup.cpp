@@ -12,7 +12,9 @@
 #include "interpreter/combo_order.h"
 #include "interpreter/command_loop.h"
 #include "interpreter/console_state.h"
+#include "interpreter/result_summary.h"
 #include "solver/solver_settings.h"
+#include "solver/solver_thread.h"
 #include "utilities/output.h"
 
 namespace {
@@ -98,6 +100,7 @@ int run_interpreter(int argc, char** argv) {
 
     InitHandEvalTables();
     libsubgame_init(0);
+    libsubgame_set_progress_report(report_progress);
     ProgramStartTime = std::chrono::system_clock::now();
     print_banner();
     build_combo_tables();

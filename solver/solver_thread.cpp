@@ -12,11 +12,6 @@
 #include "solver/iteration_log.h"
 #include "utilities/services.h"
 
-// The interpreter defines the real report; programs without the interpreter (the solver's unit
-// tests, benchmarks of the library alone) link this empty one. Static archives are scanned
-// interpreter first, so a weak default is what keeps the link order free of a cycle.
-__attribute__((weak)) void report_progress() {}
-
 const char* const kStopRequested = "requested";
 const char* const kStopAccuracy = "required accuracy reached";
 const char* const kStopSteps = "required number of steps done";
@@ -29,6 +24,7 @@ std::atomic<bool> StopRequested{false};
 std::atomic<int32_t> Budget{0};
 std::atomic<bool> StepsMode{false};
 std::atomic<double> CpuSeconds{0.0};
+std::atomic<ProgressReport> Progress{nullptr};
 
 // Guards Running and the wake-up of waiters; Running is also atomic for the lock-free readers.
 std::mutex WaitMutex;
@@ -92,7 +88,7 @@ void SolverThreadMain(SolverWork* work) {
                 record.exploitability = ((r0[0] - r0[1]) + (r1[0] - r1[1])) / 2;
                 IterationLogAppend(record);
                 CpuSeconds.store(UserCpuSeconds() - cpuStart);
-                report_progress();
+                if (ProgressReport report = Progress.load()) report();
                 if (work->targetAccuracy() >= record.exploitability) {
                     reason = kStopAccuracy;
                     break;
@@ -127,6 +123,10 @@ void JoinEndedThread() {
 }
 
 }  // namespace
+
+void libsubgame_set_progress_report(ProgressReport report) {
+    Progress.store(report);
+}
 
 void SetSolverClock(SolverClock clock) {
     std::lock_guard<std::mutex> lock(ClockMutex);

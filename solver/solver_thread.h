@@ -23,6 +23,11 @@ public:
     virtual double targetAccuracy() = 0;
 };
 
+// What the solver thread calls after each exploitability check (the interpreter's progress
+// report), registered once at start-up; none by default.
+using ProgressReport = void (*)();
+void libsubgame_set_progress_report(ProgressReport report);
+
 // Steady nanoseconds; replaceable so tests can drive the check schedule.
 using SolverClock = std::function<int64_t()>;
 void SetSolverClock(SolverClock clock);  // an empty function restores the steady clock

@@ -13,18 +13,18 @@
 
 #include "solver/iteration_log.h"
 
+namespace {
+
 // The interpreter prints the summary; here the test only counts the calls and what they saw.
 std::atomic<int> ProgressCalls{0};
 std::atomic<uint32_t> ProgressLogSize{0};
-void report_progress() {
+void CountProgress() {
     uint32_t count = 0;
     IterationLogRecord* copy = libsubgame_copy_iteration_log(&count);
     std::free(copy);
     ProgressLogSize.store(count);
     ProgressCalls.fetch_add(1);
 }
-
-namespace {
 
 std::atomic<int64_t> FakeNanos{0};
 
@@ -64,11 +64,13 @@ protected:
         FakeNanos.store(0);
         SetSolverClock([] { return FakeNanos.load(); });
         ProgressCalls.store(0);
+        libsubgame_set_progress_report(CountProgress);
         IterationLogClear();  // the library's start entry empties it; StartSolverThread does not
     }
     void TearDown() override {
         libsubgame_finish_solver();
         SetSolverClock(nullptr);
+        libsubgame_set_progress_report(nullptr);
     }
     // Runs one solve to its end and returns everything it printed.
     std::string Solve(FakeWork& work, int32_t budget, bool steps) {
