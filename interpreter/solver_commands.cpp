@@ -15,7 +15,7 @@
 #include "solver/iterations.h"
 #include "solver/solver_settings.h"
 #include "solver/solver_thread.h"
-#include "storage/storage_io_counters.h"
+#include "solver/tree_storage.h"
 #include "utilities/output.h"
 
 namespace {
@@ -110,8 +110,9 @@ void cmd_calc_results(CommandWords&) {
     require_tree();
     IterationLogRecord record{};
     libsubgame_calc_results(&record);
-    print_command_summary(record, TreePot, static_cast<uint64_t>(g_storage_io.bytesRead.load()),
-                          static_cast<uint64_t>(g_storage_io.bytesWritten.load()));
+    uint64_t bytesRead = 0, bytesWritten = 0;
+    libsubgame_storage_traffic(&bytesRead, &bytesWritten);
+    print_command_summary(record, TreePot, bytesRead, bytesWritten);
 }
 
 void cmd_stop(CommandWords& words) {

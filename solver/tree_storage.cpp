@@ -23,3 +23,8 @@ void MakeNodeStorages(SolvedTree* tree, TreeNode* node, int32_t rootStreet, uint
 void ClearStorageTraffic() {
     ResetStorageTraffic();
 }
+
+void libsubgame_storage_traffic(uint64_t* bytesRead, uint64_t* bytesWritten) {
+    *bytesRead = static_cast<uint64_t>(g_storage_io.bytesRead.load());
+    *bytesWritten = static_cast<uint64_t>(g_storage_io.bytesWritten.load());
+}

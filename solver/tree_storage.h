@@ -15,3 +15,5 @@ void MakeNodeStorages(SolvedTree* tree, TreeNode* node, int32_t rootStreet, uint
 
 // Clears the bytes-read and bytes-written traffic counters.
 void ClearStorageTraffic();
+// Packed bytes the storages have read and written since the tree's storage was made.
+void libsubgame_storage_traffic(uint64_t* bytesRead, uint64_t* bytesWritten);
