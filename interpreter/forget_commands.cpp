@@ -2,9 +2,9 @@
 
 #include "interpreter/node_commands.h"
 #include "interpreter/node_path.h"
-#include "solver/chance_nodes.h"
 #include "solver/forgotten_streets.h"
 #include "solver/solver_thread.h"
+#include "solver/subgame_resolve.h"
 #include "utilities/output.h"
 
 namespace {

@@ -12,7 +12,6 @@
 #include "solver/solver_running.h"
 #include "utilities/output.h"
 
-int32_t EffectiveStack = 0;
 int32_t ConfiguredCompression = -1;
 int32_t AppliedCompression = 0;
 bool SavedTreeFlag = false;

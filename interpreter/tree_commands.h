@@ -12,8 +12,6 @@
 #include "interpreter/line_set.h"
 #include "solver/solved_tree.h"
 
-// Largest amount of the lines at the last build, truncated toward zero.
-extern int32_t EffectiveStack;
 // The level chosen with set_compression: -1 automatic, 0..4 fixed.
 extern int32_t ConfiguredCompression;
 // The level applied to the current tree.

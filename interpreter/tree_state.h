@@ -21,6 +21,8 @@ extern double TreePot;
 // Both players' ranges (1326 weights, ComboIndex order) the tree was built or loaded with; the
 // range, value and equity queries read these, so a set_range after a build changes no answer.
 extern std::array<std::vector<double>, 2> TreeRanges;
+// Largest amount of the lines at the last build, truncated toward zero.
+extern int32_t EffectiveStack;
 // Set when a line command creates or erases a node or changes an existing node's street,
 // player, bets, amount or contributions; node paths refuse to resolve while it is set, since
 // record indices and child positions no longer match the tree. Only a successful build or load

@@ -17,11 +17,6 @@
 #include "storage/thread_array_pool.h"
 #include "utilities/services.h"
 
-std::recursive_mutex& SolverMutex() {
-    static std::recursive_mutex mutex;
-    return mutex;
-}
-
 namespace {
 
 void RootReach(const SolvedTree* tree, int32_t p, PooledArray* row) {

@@ -16,6 +16,7 @@
 #include "solver/tree_storage.h"
 #include "storage/node_data.h"
 #include "storage/storage_interface.h"
+#include "storage/thread_array_pool.h"
 #include "utilities/services.h"
 
 SolvedTree* g_solvedTree = nullptr;
@@ -83,6 +84,21 @@ void DestroySolvedTree(SolvedTree* tree) {
     tree->ranges[0].clear();
     tree->ranges[1].clear();
     for (auto& row : tree->rootRows) row.clear();
+}
+
+bool libsubgame_free_scenario() {
+    if (g_solvedTree == nullptr) return true;
+    if (TreeSolverRunning()) return false;
+    SolvedTree* tree = g_solvedTree;
+    g_solvedTree = nullptr;
+    DestroySolvedTree(tree);
+    delete tree;
+    // Each pool belongs to its thread, so the team's threads release their own.
+#pragma omp parallel for schedule(static)
+    for (int i = 0; i < 1000; ++i) {
+        if (CurrentThreadPool() != nullptr) ReleaseThreadPool();
+    }
+    return true;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -198,6 +198,9 @@ void AllocTreeStorage(SolvedTree* tree);
 bool CheckTreeStorageReady(SolvedTree* tree);
 // Releases everything the tree owns; the object itself stays for its owner to delete.
 void DestroySolvedTree(SolvedTree* tree);
+// Destroys the tree and releases every OpenMP thread's row pool. Nothing without a tree; false,
+// changing nothing, while the solver thread runs.
+bool libsubgame_free_scenario();
 
 // out[ComboIndex of the combination in canonical suits] := in[ComboIndex of it in real suits],
 // for 1326 eight-byte values; the canonical map of (board, turnMask, riverMask), the one every

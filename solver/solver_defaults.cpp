@@ -4,8 +4,6 @@
 #include <limits>
 
 #include "solver/solved_tree.h"
-#include "solver/solver_running.h"
-#include "storage/thread_array_pool.h"
 
 namespace {
 std::atomic<int32_t> g_iterationCap{9000};
@@ -50,19 +48,4 @@ void SetSolverDefaults(SolvedTree* tree, const int32_t kinds[2]) {
     g_riverDelay.store(kinds[0] >= 2 ? 30 : 0, std::memory_order_relaxed);
     // A tree whose leaves all pay 0 (pot 0, check-down lines) would get an infinite scale.
     tree->payoffScale = tree->maxAmount > 0.0 ? 125.0 / tree->maxAmount : 1.0;
-}
-
-bool libsubgame_free_scenario() {
-    if (g_solvedTree == nullptr) return true;
-    if (TreeSolverRunning()) return false;
-    SolvedTree* tree = g_solvedTree;
-    g_solvedTree = nullptr;
-    DestroySolvedTree(tree);
-    delete tree;
-    // Each pool belongs to its thread, so the team's threads release their own.
-#pragma omp parallel for schedule(static)
-    for (int i = 0; i < 1000; ++i) {
-        if (CurrentThreadPool() != nullptr) ReleaseThreadPool();
-    }
-    return true;
 }

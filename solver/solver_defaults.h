@@ -1,5 +1,4 @@
-// The settings a tree build or storage reset sets (SetSolverDefaults), and the library's
-// tear-down. The settings are atomics: the solver thread and its workers read them.
+// The settings a tree build or storage reset sets (SetSolverDefaults). The settings are atomics: the solver thread and its workers read them.
 #pragma once
 
 #include <cstdint>
@@ -17,7 +16,3 @@ int32_t SolverIterationCap();
 double AveragingExponent();
 double AveragingCap();
 int32_t RiverDelay();
-
-// Destroys the tree and releases every OpenMP thread's row pool. Nothing without a tree; false,
-// changing nothing, while the solver thread runs.
-bool libsubgame_free_scenario();

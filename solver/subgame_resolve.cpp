@@ -1,4 +1,5 @@
-// Re-solving every subgame of a street (solve_all_splits).
+#include "solver/subgame_resolve.h"
+
 #include <cfloat>
 #include <cstring>
 #include <mutex>

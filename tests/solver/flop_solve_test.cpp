@@ -15,6 +15,7 @@
 #include "solver/solved_tree.h"
 #include "solver/solver_settings.h"
 #include "solver/solver_thread.h"
+#include "solver/subgame_resolve.h"
 #include "solver/traversal.h"
 #include "solver_test_games.h"
 #include "storage/storage_interface.h"

@@ -19,6 +19,7 @@
 #include "solver/solver_defaults.h"
 #include "solver/solver_settings.h"
 #include "solver/solver_thread.h"
+#include "solver/subgame_resolve.h"
 #include "solver/traversal.h"
 #include "solver_test_games.h"
 #include "storage/lock_record.h"
