@@ -1,6 +1,7 @@
 // Row coder speed and size: values per second coded and decoded by the FSE row coder on one
 // core (16- and 32-bit rows, solver-like with and without reference rows, and random), bytes
-// per value beside the raw 2 or 4; FSE block coder bytes per second each way; row transform
+// per value beside the raw 2 or 4; the river rows of a real flop solve after 100, 500 and 2,000
+// iterations; FSE block coder bytes per second each way; row transform
 // values per second in its scalar, 128-bit, 256-bit and 512-bit forms.
 #include <benchmark/benchmark.h>
 
@@ -10,9 +11,17 @@
 
 #include "../tests/compression/byte_sources.h"
 #include "../tests/compression/solver_rows.h"
+#include "../tests/solver/solver_test_games.h"
+#include "cards/hand_evaluator.h"
 #include "compression/fse_block.h"
 #include "compression/row_coder.h"
 #include "compression/row_transform.h"
+#include "solver/iterations.h"
+#include "solver/runout_walks.h"
+#include "solver/solver_defaults.h"
+#include "solver/solved_tree.h"
+#include "solver/solver_settings.h"
+#include "storage/compressed_river_storage.h"
 #include "utilities/services.h"
 
 namespace {
@@ -121,6 +130,100 @@ void row_shapes(benchmark::internal::Benchmark* b) {
     for (int kind : {kFSECoder, kRangeCoder, kFastCoder})
         for (int s : {SolverNoRef, SolverRef, Random}) b->Args({s, kind});
 }
+
+// River rows of a real flop solve (level 2 storages, 2 threads, 60-hand ranges), in the order and
+// with the reference rule of the river storages, taken after 100, 500 and 2,000 iterations.
+struct CapturedRow {
+    std::vector<uint32_t> values;
+    bool withRef;
+};
+struct Captured {
+    std::vector<CapturedRow> rows[3][2];  // [moment][0 regrets, 1 sums]
+};
+
+const Captured& captured() {
+    static const Captured c = [] {
+        Captured out;
+        InitHandEvalTables();
+        libsubgame_set_thread_count(2);
+        testgames::LineBuilder b;
+        b.stack = 150;
+        b.raisesPerStreet = 0;
+        const CardMask board = testgames::Cards("Kd 7c 2h");
+        const int32_t kinds[2] = {1, 1};
+        testgames::BuildTree(board, -1, -1, b.Build(1), testgames::RandomRange(board, 60, 40),
+                             testgames::RandomRange(board, 60, 41), false, kinds);
+        const int moments[3] = {100, 500, 2000};
+        int done = 0;
+        for (int m = 0; m < 3; ++m) {
+            for (; done < moments[m]; ++done) RunIteration(g_solvedTree);
+            for (TreeNode& node : g_solvedTree->nodes) {
+                if (node.kind != 0 || node.street != 3) continue;
+                for (int which = 0; which < 2; ++which) {
+                    auto* s = dynamic_cast<CompressedRiverStorage*>(which ? node.strategySums
+                                                                          : node.regrets);
+                    if (s == nullptr) continue;
+                    const FlatIndexLists* l = s->layout();
+                    for (int32_t t = 0; t < l->turnCount; ++t) {
+                        LockNodeStorage(&node, t);
+                        const auto& span = l->turnRunouts[size_t(t)];
+                        for (int32_t a = 0; a < s->numActions(); ++a)
+                            for (int32_t j = 0; j < int32_t(span.count); ++j) {
+                                const int32_t h = s->numHands(t, j);
+                                CapturedRow row{{}, j > 0 && h <= s->numHands(t, j - 1)};
+                                for (int32_t i = 0; i < h; ++i)
+                                    row.values.push_back(which ? s->row32(t, j, a)[i]
+                                                               : s->row16(t, j, a)[i]);
+                                out.rows[m][which].push_back(std::move(row));
+                            }
+                        UnlockNodeStorage(&node, t, false);
+                    }
+                }
+            }
+        }
+        libsubgame_free_scenario();
+        return out;
+    }();
+    return c;
+}
+
+// Codes the captured rows of one moment and kind; bytes per value beside the raw 2 or 4.
+void BM_CapturedSolveRows(benchmark::State& state) {
+    const int moment = int(state.range(0)), which = int(state.range(1));
+    const std::vector<CapturedRow>& rows = captured().rows[moment][which];
+    std::vector<uint16_t> narrow, narrowRef;
+    Streams st;
+    size_t values = 0, perPass = 0;
+    for (const CapturedRow& r : rows) perPass += r.values.size();
+    for (auto _ : state) {
+        for (auto& v : st.s) v.clear();
+        CompressionStats stats{};
+        CompressorInterface* c =
+            MakeCompressor(kFSECoder, nullptr, nullptr, Streams::write, &st, &stats);
+        for (size_t k = 0; k < rows.size(); ++k) {
+            const CapturedRow& r = rows[k];
+            const auto n = int32_t(r.values.size());
+            const CapturedRow* ref = r.withRef ? &rows[k - 1] : nullptr;
+            if (which) {
+                CompressRow32(c, r.values.data(), ref ? ref->values.data() : nullptr, n);
+            } else {
+                narrow.assign(r.values.begin(), r.values.end());
+                if (ref) narrowRef.assign(ref->values.begin(), ref->values.begin() + n);
+                CompressRow16(c, narrow.data(), ref ? narrowRef.data() : nullptr, n);
+            }
+        }
+        DeleteCompressor(c);
+        values += perPass;
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(values));
+    state.counters["bytes_per_value"] = static_cast<double>(st.total()) / double(perPass);
+    state.counters["raw_bytes_per_value"] = which ? 4 : 2;
+}
+
+BENCHMARK(BM_CapturedSolveRows)
+    ->ArgNames({"iterations_100_500_2000", "sums"})
+    ->ArgsProduct({{0, 1, 2}, {0, 1}})
+    ->Unit(benchmark::kMillisecond);
 
 BENCHMARK(BM_RowEncode<uint16_t>)->Apply(row_shapes);
 BENCHMARK(BM_RowEncode<uint32_t>)->Apply(row_shapes);
