@@ -125,7 +125,7 @@ struct Case {
     const char* name;
     int rootStreet;
     bool isomorphism;
-    int level;         // river storage level 0..2
+    int level;         // river storage level 0..4
     bool riverSums;    // river_strategy_enabled when the tree is built
     bool pastAverage;  // evaluated past iteration 62 (averages) rather than before 61
 };
@@ -152,7 +152,7 @@ protected:
     // averaging delay the count jumps to 61 so the sums start without 60 costly iterations.
     void BuildAndSolve(const Case& c) {
         river_strategy_enabled.store(c.riverSums ? 1 : 0);
-        static const int32_t kKinds[3][2] = {{0, 0}, {0, 1}, {1, 1}};
+        static const int32_t kKinds[5][2] = {{0, 0}, {0, 1}, {1, 1}, {1, 2}, {2, 2}};
         const CardMask flop = Cards("Ah 8s 3h");
         turn_ = c.rootStreet >= 2 ? Card("Kd") : -1;
         const int river = c.rootStreet >= 3 ? Card("5c") : -1;
@@ -239,6 +239,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(Case{"FlopEarly", 1, false, 0, true, false},
                       Case{"FlopAveragesIsoLevel1", 1, true, 1, true, true},
                       Case{"FlopAveragesNoRiverSumsLevel2", 1, false, 2, false, true},
+                      Case{"FlopAveragesLevel3", 1, false, 3, true, true},
+                      Case{"FlopAveragesIsoLevel4", 1, true, 4, true, true},
                       Case{"TurnAveragesLevel2", 2, false, 2, true, true},
                       Case{"TurnEarlyIsoLevel1", 2, true, 1, true, false},
                       Case{"RiverAverages", 3, false, 0, true, true}),
@@ -411,7 +413,7 @@ protected:
     }
     // A flop tree of hearts and spades with isomorphism, solved past the averaging delay.
     void Build(int level) {
-        static const int32_t kKinds[3][2] = {{0, 0}, {0, 1}, {1, 1}};
+        static const int32_t kKinds[5][2] = {{0, 0}, {0, 1}, {1, 1}, {1, 2}, {2, 2}};
         ASSERT_TRUE(BuildTree(Cards("Ah 8s 3h"), -1, -1, AllStreetLines(1), ClubDiamondRange(3),
                               ClubDiamondRange(4), true, kKinds[level]));
         libsubgame_set_thread_count(2);
@@ -482,7 +484,7 @@ TEST_F(LineFrequencies, SumOverChildrenCardsAndThreads) {
 // through both players' packed river decisions read every storage they need, and equal those
 // taken after the results are recomputed (mode 0).
 TEST_F(LineFrequencies, RiverQueriesAfterAnIterationMatchThoseAfterResults) {
-    for (int level : {1, 2}) {
+    for (int level : {1, 2, 4}) {
         Build(level);
         ASSERT_EQ(g_solvedTree->mode, 1);
         const int kc = Card("Kc"), two = Card("2s");

@@ -459,7 +459,7 @@ TEST_F(StrategyQueryTest, LockStates) {
 // Sets 0.25 / 0.75 (and -1 / 0.5, read as 0 / 1) on both actions of every decision node and
 // reads them back, at every river storage kind, before and after iteration 62.
 TEST_F(StrategyQueryTest, SetStrategyRoundTrips) {
-    const std::array<int32_t, 2> kinds[] = {{0, 0}, {0, 1}, {1, 1}};
+    const std::array<int32_t, 2> kinds[] = {{0, 0}, {0, 1}, {1, 1}, {1, 2}, {2, 2}};
     for (const auto& k : kinds) {
         // Weight-1 averaging keeps sums from the first iteration on.
         Build("Ks7h2d", Sparse(11, 0.05), Sparse(12, 0.05), 0, 2, k);

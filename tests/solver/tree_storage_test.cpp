@@ -68,7 +68,7 @@ bool Is(const StorageInterface* s) {
 }
 
 TEST_F(TreeStorageTest, ClassesByRootStreetAndLevel) {
-    const int32_t pairs[3][2] = {{0, 0}, {0, 1}, {1, 1}};
+    const int32_t pairs[5][2] = {{0, 0}, {0, 1}, {1, 1}, {1, 2}, {2, 2}};
     for (int root = 1; root <= 3; ++root) {
         Build(root);
         for (const auto& pair : pairs) {
@@ -97,6 +97,11 @@ TEST_F(TreeStorageTest, ClassesByRootStreetAndLevel) {
                                         : Is<ShortRiverStorage>(n.regrets));
                     EXPECT_TRUE(pair[1] ? Is<CompressedRiverStorage>(n.strategySums)
                                         : Is<RiverStorage>(n.strategySums));
+                    for (int w = 0; w < 2; ++w) {
+                        auto* c = dynamic_cast<const CompressedRiverStorage*>(
+                            w ? n.strategySums : n.regrets);
+                        if (c) EXPECT_EQ(c->kind(), pair[w]);
+                    }
                 }
             }
         }
