@@ -1,16 +1,24 @@
 // River storage kernels and the packed river storage: UpdateRegrets16 and the probability
 // kernels per hand at 1081 hands; unpack plus pack of one turn (48 runouts of 1081 hands) of a
-// 3-action node with packed bytes per value (what stream packing saves over plain rows).
+// 3-action node with packed bytes per value (what stream packing saves over plain rows), at
+// stream kinds 1 and 2; flop iterations at levels 2, 3 and 4 with the stream bytes held.
 #include <benchmark/benchmark.h>
 
 #include <random>
 #include <vector>
 
+#include "../tests/solver/solver_test_games.h"
 #include "cards/flat_index_lists.h"
+#include "cards/hand_evaluator.h"
 #include "compression/compressed_storage_stream.h"
 #include "storage/compressed_river_storage.h"
 #include "storage/fast_storage_stream.h"
 #include "storage/regret_update16.h"
+#include "solver/iterations.h"
+#include "solver/solved_tree.h"
+#include "solver/solver_defaults.h"
+#include "solver/solver_settings.h"
+#include "storage/storage_io_counters.h"
 #include "storage/strategy_kernels.h"
 #include "utilities/services.h"
 
@@ -150,8 +158,31 @@ void BM_UnpackPackTurn(benchmark::State& state) {
     state.counters["plain bytes/value"] = narrow ? 2 : 4;
 }
 
+// Iterations of a flop solve (60-hand ranges, one bet size) at levels 2, 3 and 4 after 100
+// warm-up iterations, with the bytes the streams hold then.
+void BM_FlopIteration(benchmark::State& state) {
+    static const int32_t kPairs[5][2] = {{0, 0}, {0, 1}, {1, 1}, {1, 2}, {2, 2}};
+    InitHandEvalTables();
+    libsubgame_set_thread_count(int32_t(state.range(1)));
+    testgames::LineBuilder b;
+    b.stack = 150;
+    b.raisesPerStreet = 0;
+    const CardMask board = testgames::Cards("Kd 7c 2h");
+    testgames::BuildTree(board, -1, -1, b.Build(1), testgames::RandomRange(board, 60, 40),
+                         testgames::RandomRange(board, 60, 41), false, kPairs[state.range(0)]);
+    for (int i = 0; i < 100; ++i) RunIteration(g_solvedTree);
+    state.counters["held_MB"] = double(g_storage_io.heldBytes.load()) / 1048576.0;
+    for (auto _ : state) RunIteration(g_solvedTree);
+    libsubgame_free_scenario();
+}
+
 }  // namespace
 
+BENCHMARK(BM_FlopIteration)
+    ->ArgsProduct({{2, 3, 4}, {1, 8}})
+    ->ArgNames({"level", "threads"})
+    ->Iterations(40)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_UpdateRegrets16)->Arg(0)->Arg(1)->ArgName("runs");
 BENCHMARK(BM_TwoActionProbabilities16)->Arg(0)->Arg(1)->ArgName("avx512");
 BENCHMARK(BM_ThreeActionProbabilities16)->Arg(0)->Arg(1)->ArgName("avx512");
