@@ -39,8 +39,13 @@ void Put16(FILE* file, uint32_t value) {
     std::fputc(value >> 8 & 0xFF, file);
 }
 
+// Exchanges two pixels of a working copy, whose fourth bytes nothing reads: whole 4-byte words.
 void SwapPixels(uint8_t* pixels, uint64_t a, uint64_t b) {
-    for (int c = 0; c < 3; ++c) std::swap(pixels[4 * a + c], pixels[4 * b + c]);
+    uint32_t pa, pb;
+    std::memcpy(&pa, pixels + 4 * a, 4);
+    std::memcpy(&pb, pixels + 4 * b, 4);
+    std::memcpy(pixels + 4 * a, &pb, 4);
+    std::memcpy(pixels + 4 * b, &pa, 4);
 }
 
 // Moves the pixels that differ from `previous` to the front; returns how many there are.
@@ -168,38 +173,42 @@ void BuildFramePalette(const uint8_t* previous, const uint8_t* image, uint64_t p
 
 // Nearest entry (sum of absolute differences) below `node`, pruned by the split planes; ties
 // keep the entry found first; entry 0 is never chosen.
-void FindClosestPaletteEntry(const FramePalette& palette, int r, int g, int b, int* best_entry,
-                             int* best_distance, int node) {
-    const int entries = 1 << palette.bitDepth;
-    if (node >= entries) {
-        const int entry = node - entries;
-        if (entry == 0) return;
-        const int distance = std::abs(r - palette.red[entry]) + std::abs(g - palette.green[entry]) +
-                             std::abs(b - palette.blue[entry]);
-        if (distance < *best_distance) {
-            *best_entry = entry;
-            *best_distance = distance;
+struct ClosestEntrySearch {
+    const FramePalette& palette;
+    int entries;  // 2^depth: nodes from here on are leaves
+    int color[3];
+    int bestEntry = 0;
+    int bestDistance = 1000000;
+
+    void search(int node) {
+        if (node >= entries) {
+            const int entry = node - entries;
+            if (entry == 0) return;
+            const int distance = std::abs(color[0] - palette.red[entry]) +
+                                 std::abs(color[1] - palette.green[entry]) +
+                                 std::abs(color[2] - palette.blue[entry]);
+            if (distance < bestDistance) {
+                bestEntry = entry;
+                bestDistance = distance;
+            }
+            return;
         }
-        return;
+        const int value = color[palette.splitComponent[node]];
+        const int split = palette.splitValue[node];
+        if (split > value) {
+            search(2 * node);
+            if (bestDistance > split - value) search(2 * node + 1);
+        } else {
+            search(2 * node + 1);
+            if (bestDistance > value - split) search(2 * node);
+        }
     }
-    const int component = palette.splitComponent[node];
-    const int value = component == 0 ? r : component == 1 ? g : b;
-    const int split = palette.splitValue[node];
-    if (split > value) {
-        FindClosestPaletteEntry(palette, r, g, b, best_entry, best_distance, 2 * node);
-        if (*best_distance > split - value)
-            FindClosestPaletteEntry(palette, r, g, b, best_entry, best_distance, 2 * node + 1);
-    } else {
-        FindClosestPaletteEntry(palette, r, g, b, best_entry, best_distance, 2 * node + 1);
-        if (*best_distance > value - split)
-            FindClosestPaletteEntry(palette, r, g, b, best_entry, best_distance, 2 * node);
-    }
-}
+};
 
 int ClosestEntry(const FramePalette& palette, int r, int g, int b) {
-    int entry = 0, distance = 1000000;
-    FindClosestPaletteEntry(palette, r, g, b, &entry, &distance, 1);
-    return entry;
+    ClosestEntrySearch search{palette, 1 << palette.bitDepth, {r, g, b}};
+    search.search(1);
+    return search.bestEntry;
 }
 
 // `out` may be `previous`: each pixel is read before it is written.

@@ -1,9 +1,9 @@
 #include "utilities/sha1_digest.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <fstream>
-#include <sstream>
 #include <system_error>
 
 namespace {
@@ -14,11 +14,10 @@ constexpr uint32_t Rotl(uint32_t value, int bits) {
     return value << bits | value >> (32 - bits);
 }
 
-void BytesToBlock(const std::string& bytes, uint32_t block[16]) {
-    for (int i = 0; i < 16; ++i) {
-        const auto byte = [&](int j) { return static_cast<uint32_t>(uint8_t(bytes[4 * i + j])); };
-        block[i] = byte(0) << 24 | byte(1) << 16 | byte(2) << 8 | byte(3);
-    }
+void BytesToBlock(const uint8_t* bytes, uint32_t block[16]) {
+    for (int i = 0; i < 16; ++i)
+        block[i] = uint32_t(bytes[4 * i]) << 24 | uint32_t(bytes[4 * i + 1]) << 16 |
+                   uint32_t(bytes[4 * i + 2]) << 8 | bytes[4 * i + 3];
 }
 
 }  // namespace
@@ -38,21 +37,35 @@ void Sha1Digest::reset() {
 }
 
 void Sha1Digest::update(const std::string& text) {
-    std::istringstream input(text);
-    update(input);
+    consume(text.data(), text.size());
 }
 
 void Sha1Digest::update(std::istream& input) {
-    char chunk[kBlockBytes];
-    for (;;) {
-        input.read(chunk, static_cast<std::streamsize>(kBlockBytes - buffer_.size()));
-        buffer_.append(chunk, static_cast<size_t>(input.gcount()));
+    // Whole chunks at a time: the blocks, and what stays pending, are the same as byte by byte.
+    char chunk[1 << 16];
+    do {
+        input.read(chunk, sizeof chunk);
+        consume(chunk, static_cast<size_t>(input.gcount()));
+    } while (input.gcount() == static_cast<std::streamsize>(sizeof chunk));
+}
+
+void Sha1Digest::consume(const char* bytes, size_t count) {
+    uint32_t block[16];
+    if (!buffer_.empty()) {
+        const size_t take = std::min(count, kBlockBytes - buffer_.size());
+        buffer_.append(bytes, take);
+        bytes += take;
+        count -= take;
         if (buffer_.size() < kBlockBytes) return;
-        uint32_t block[16];
-        BytesToBlock(buffer_, block);
+        BytesToBlock(reinterpret_cast<const uint8_t*>(buffer_.data()), block);
         transform(block);
         buffer_.clear();
     }
+    for (; count >= kBlockBytes; bytes += kBlockBytes, count -= kBlockBytes) {
+        BytesToBlock(reinterpret_cast<const uint8_t*>(bytes), block);
+        transform(block);
+    }
+    buffer_.assign(bytes, count);
 }
 
 std::string Sha1Digest::final() {
@@ -61,7 +74,7 @@ std::string Sha1Digest::final() {
     const size_t padded_from = buffer_.size();
     buffer_.resize(kBlockBytes, '\0');
     uint32_t block[16];
-    BytesToBlock(buffer_, block);
+    BytesToBlock(reinterpret_cast<const uint8_t*>(buffer_.data()), block);
     // No room for the length after 56 or more message bytes: it goes in a block of its own.
     if (padded_from > 56) {
         transform(block);
@@ -96,28 +109,32 @@ void Sha1Digest::transform(const uint32_t block[16]) {
     for (int i = 0; i < 16; ++i) w[i] = block[i];
     for (int i = 16; i < 80; ++i) w[i] = Rotl(w[i - 3] ^ w[i - 8] ^ w[i - 14] ^ w[i - 16], 1);
     uint32_t a = digest_[0], b = digest_[1], c = digest_[2], d = digest_[3], e = digest_[4];
-    for (int i = 0; i < 80; ++i) {
-        uint32_t f, k;
-        if (i < 20) {
-            f = (b & c) | (~b & d);
-            k = 0x5A827999;
-        } else if (i < 40) {
-            f = b ^ c ^ d;
-            k = 0x6ED9EBA1;
-        } else if (i < 60) {
-            f = (b & c) | (b & d) | (c & d);
-            k = 0x8F1BBCDC;
-        } else {
-            f = b ^ c ^ d;
-            k = 0xCA62C1D6;
-        }
-        const uint32_t temp = Rotl(a, 5) + f + e + k + w[i];
-        e = d;
-        d = c;
-        c = Rotl(b, 30);
-        b = a;
-        a = temp;
-    }
+    // Five steps rename the five words instead of moving them: the compiler keeps them in
+    // registers.
+#define SHA1_STEP(a, b, c, d, e, f, k, i)   \
+    do {                                    \
+        e += Rotl(a, 5) + (f) + (k) + w[i]; \
+        b = Rotl(b, 30);                    \
+    } while (0)
+#define SHA1_FIVE(f, k, i)                              \
+    do {                                                \
+        SHA1_STEP(a, b, c, d, e, f(b, c, d), k, i);     \
+        SHA1_STEP(e, a, b, c, d, f(a, b, c), k, i + 1); \
+        SHA1_STEP(d, e, a, b, c, f(e, a, b), k, i + 2); \
+        SHA1_STEP(c, d, e, a, b, f(d, e, a), k, i + 3); \
+        SHA1_STEP(b, c, d, e, a, f(c, d, e), k, i + 4); \
+    } while (0)
+    const auto choose = [](uint32_t x, uint32_t y, uint32_t z) { return (x & y) | (~x & z); };
+    const auto parity = [](uint32_t x, uint32_t y, uint32_t z) { return x ^ y ^ z; };
+    const auto majority = [](uint32_t x, uint32_t y, uint32_t z) {
+        return (x & y) | (x & z) | (y & z);
+    };
+    for (int i = 0; i < 20; i += 5) SHA1_FIVE(choose, 0x5A827999u, i);
+    for (int i = 20; i < 40; i += 5) SHA1_FIVE(parity, 0x6ED9EBA1u, i);
+    for (int i = 40; i < 60; i += 5) SHA1_FIVE(majority, 0x8F1BBCDCu, i);
+    for (int i = 60; i < 80; i += 5) SHA1_FIVE(parity, 0xCA62C1D6u, i);
+#undef SHA1_FIVE
+#undef SHA1_STEP
     digest_[0] += a;
     digest_[1] += b;
     digest_[2] += c;

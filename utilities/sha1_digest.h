@@ -2,6 +2,7 @@
 // hexadecimal digits. Nothing in the solver calls it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <istream>
 #include <string>
@@ -26,6 +27,9 @@ public:
     static std::string fromFile(const std::string& filename);
 
 private:
+    // Feeds `count` bytes: completes the pending block, hashes whole blocks in place, keeps the
+    // rest pending.
+    void consume(const char* bytes, size_t count);
     // Processes one block of 16 big-endian words and counts it.
     void transform(const uint32_t block[16]);
 
