@@ -13,9 +13,16 @@ namespace {
 
 using Frame = std::vector<uint8_t>;  // RGBA rows, as the writer takes them
 
+// Pixels of the grey patch of an 'n' frame: as many whole rounds of levels as fill half the frame.
+size_t GreyPatch(uint32_t w, uint32_t h, int depth) {
+    const size_t levels = (size_t{1} << depth) - 1;
+    return size_t(w) * h / 2 / levels * levels;
+}
+
 // Frame kinds: 'r' noise, 'g' smooth gradient, 's' the previous frame as shown, 'p' the previous
 // frame as shown with one patch changed, 'q' 2^depth - 1 grey levels in equal numbers (the pixel
-// count a multiple of them), 'm' a grey ramp crowded at its dark end.
+// count a multiple of them), 'n' the previous frame as shown with its first half (rounded to whole
+// rounds of levels) turned into those grey levels, 'm' a red ramp crowded at its dark end.
 Frame MakeFrame(char kind, uint32_t w, uint32_t h, int depth, const Frame& previous,
                 std::mt19937& rng) {
     Frame f(size_t(w) * h * 4);
@@ -32,17 +39,21 @@ Frame MakeFrame(char kind, uint32_t w, uint32_t h, int depth, const Frame& previ
                     p[2] = uint8_t(128 + x - y), p[3] = 255;
                     break;
                 case 'm':
-                    p[0] = p[1] = p[2] = uint8_t(60 + 100 * x * x / (w * w));
+                    p[0] = uint8_t(60 + 100 * x * x / (w * w)), p[1] = 90, p[2] = 170;
                     break;
                 case 'q': {
                     const int levels = (1 << depth) - 1;
                     p[0] = p[1] = p[2] = uint8_t(1 + 250 * (i % levels) / levels);
                     break;
                 }
-                default:  // 's', 'p'
+                default:  // 's', 'p', 'n'
                     std::memcpy(p, &previous[4 * i], 4);
                     if (kind == 'p' && x < w / 2 + 1 && y < h / 3 + 1)
                         p[0] = uint8_t(p[0] + 40), p[2] = uint8_t(p[2] ^ 0x55);
+                    if (kind == 'n' && i < GreyPatch(w, h, depth)) {
+                        const int levels = (1 << depth) - 1;
+                        p[0] = p[1] = p[2] = uint8_t(1 + 250 * (i % levels) / levels);
+                    }
             }
         }
     return f;
@@ -106,11 +117,12 @@ struct GifCase {
 // levels as entries comes back exact; a threshold frame maps every pixel to a nearest entry.
 TEST(GifWriter, DecodersSeeWhatTheWriterRecorded) {
     const GifCase cases[] = {
-        {1, 1, 1, false, 0, "rsr"},     {1, 1, 8, true, 1, "rrs"},    {2, 3, 1, true, 0, "grsp"},
-        {17, 9, 2, false, 1, "rpsr"},   {21, 9, 3, true, 0, "qpsr"},  {33, 20, 4, false, 0, "gpr"},
-        {40, 31, 5, true, 1, "rps"},    {63, 48, 6, false, 0, "qgs"}, {64, 48, 7, true, 0, "gpp"},
-        {400, 300, 8, false, 1, "rps"}, {400, 300, 8, true, 0, "gr"}, {255, 64, 8, false, 0, "q"},
-        {28, 31, 3, false, 0, "q"},     {150, 100, 2, true, 1, "q"},
+        {1, 1, 1, false, 0, "rsr"},     {1, 1, 8, true, 1, "rrs"},     {2, 3, 1, true, 0, "grsp"},
+        {17, 9, 2, false, 1, "rpsr"},   {21, 9, 3, true, 0, "qpsr"},   {33, 20, 4, false, 0, "gpr"},
+        {40, 31, 5, true, 1, "rps"},    {63, 48, 6, false, 0, "qgs"},  {64, 48, 7, true, 0, "gpp"},
+        {400, 300, 8, false, 1, "rps"}, {400, 300, 8, true, 0, "gr"},  {255, 64, 8, false, 0, "q"},
+        {30, 20, 4, false, 0, "rn"},    {255, 64, 8, false, 1, "rnn"}, {28, 31, 3, false, 0, "q"},
+        {150, 100, 2, true, 1, "q"},
     };
     ScratchDir dir;
     std::mt19937 rng(6101);
@@ -159,7 +171,10 @@ TEST(GifWriter, DecodersSeeWhatTheWriterRecorded) {
                 if (c.frames[f] == 's') {
                     ASSERT_EQ(want[3], 0);
                 }
-                if (c.frames[f] == 'q') {
+                // Equally many pixels of as many levels as entries: each level gets an entry, with
+                // a threshold 'n' frame only if the palette holds the changed pixels alone.
+                if (c.frames[f] == 'q' ||
+                    (c.frames[f] == 'n' && !c.dither && i < GreyPatch(c.w, c.h, c.depth))) {
                     ASSERT_EQ(std::memcmp(want, &inputs[f][4 * i], 3), 0) << "grey level lost";
                 }
                 if (c.frames[f] == 'r' && f == 0 && !c.dither && c.w * c.h > 1000) {
