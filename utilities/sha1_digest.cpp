@@ -105,16 +105,21 @@ std::string Sha1Digest::fromFile(const std::string& filename) {
 }
 
 void Sha1Digest::transform(const uint32_t block[16]) {
-    uint32_t w[80];
+    // The schedule in a ring of 16 words, each extended just before its step.
+    uint32_t w[16];
     for (int i = 0; i < 16; ++i) w[i] = block[i];
-    for (int i = 16; i < 80; ++i) w[i] = Rotl(w[i - 3] ^ w[i - 8] ^ w[i - 14] ^ w[i - 16], 1);
+    const auto word = [&w](int i) {
+        if (i >= 16)
+            w[i & 15] = Rotl(w[(i - 3) & 15] ^ w[(i - 8) & 15] ^ w[(i - 14) & 15] ^ w[i & 15], 1);
+        return w[i & 15];
+    };
     uint32_t a = digest_[0], b = digest_[1], c = digest_[2], d = digest_[3], e = digest_[4];
     // Five steps rename the five words instead of moving them: the compiler keeps them in
     // registers.
-#define SHA1_STEP(a, b, c, d, e, f, k, i)   \
-    do {                                    \
-        e += Rotl(a, 5) + (f) + (k) + w[i]; \
-        b = Rotl(b, 30);                    \
+#define SHA1_STEP(a, b, c, d, e, f, k, i)      \
+    do {                                       \
+        e += Rotl(a, 5) + (f) + (k) + word(i); \
+        b = Rotl(b, 30);                       \
     } while (0)
 #define SHA1_FIVE(f, k, i)                              \
     do {                                                \
