@@ -47,8 +47,9 @@ double ip_weight(CardMask m) {
 }
 
 // A two-tone flop spot solved for a few iterations.
-std::string flop_spot() {
-    return "set_threads 2\nset_pot 0 0 100\nset_board Kh 8h 3c\n" + range_line("OOP", oop_weight) +
+std::string flop_spot(bool isomorphism = true) {
+    return std::string(isomorphism ? "set_isomorphism 1 1\n" : "set_isomorphism 0 0\n") +
+           "set_threads 2\nset_pot 0 0 100\nset_board Kh 8h 3c\n" + range_line("OOP", oop_weight) +
            "\n" + range_line("IP", ip_weight) + "\n" + kFlopLines +
            "build_tree\ngo 12 steps\nwait_for_solver\n";
 }
@@ -135,9 +136,12 @@ protected:
     }
 };
 
-TEST_F(ValueCommands, PrintedNumbersAgreeWithEachOther) {
+class PrintedNumbers : public ValueCommands, public ::testing::WithParamInterface<bool> {};
+
+// With isomorphism on and off.
+TEST_P(PrintedNumbers, AgreeWithEachOther) {
     Script s;
-    s.text = flop_spot();
+    s.text = flop_spot(GetParam());
     const int results = s.ask("calc_results");
     const int ev[2] = {s.ask("calc_ev OOP r"), s.ask("calc_ev IP r")};
     // Decision nodes of every street; the flop ones with their acting player.
@@ -264,6 +268,8 @@ TEST_F(ValueCommands, PrintedNumbersAgreeWithEachOther) {
         }
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Isomorphism, PrintedNumbers, ::testing::Bool());
 
 // Answers come from the tree's own board, pot and ranges until the next build.
 TEST_F(ValueCommands, AnswersIgnoreTheSituationUntilTheNextBuild) {
