@@ -330,7 +330,9 @@ TEST_F(ValueCommands, SingleCombinationEquities) {
         };
         const double a = value(e0, c.oop), b = value(e1, c.ip);
         EXPECT_NEAR(a + b, 1.0, 1e-6) << c.board;
-        if (!std::isnan(c.oopEquity)) EXPECT_NEAR(a, c.oopEquity, 1e-6) << c.board;
+        if (!std::isnan(c.oopEquity)) {
+            EXPECT_NEAR(a, c.oopEquity, 1e-6) << c.board;
+        }
         if (std::string(c.board).size() > 8) {
             EXPECT_EQ(out[e0][0], out[node][0]) << c.board;
             EXPECT_EQ(out[e0][1], out[node][1]) << c.board;

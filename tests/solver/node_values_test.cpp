@@ -200,7 +200,9 @@ TEST_P(NodeValues, IdentitiesHoldAtEveryNodeAndRunout) {
             const double mass = Sum(LineFreq(0, node, at.turn, at.river));
             EXPECT_NEAR(Sum(q[0].weight), mass, 1e-6 * mass + 1e-9);
             EXPECT_NEAR(Sum(q[1].weight), mass, 1e-6 * mass + 1e-9);
-            if (mass > 1e-3) EXPECT_NEAR(Weighted(q[0]) + Weighted(q[1]), 0.0, tol);
+            if (mass > 1e-3) {
+                EXPECT_NEAR(Weighted(q[0]) + Weighted(q[1]), 0.0, tol);
+            }
 
             const int dealt = at.river >= 0 ? 3 : at.turn >= 0 ? 2 : 1;
             if (n.kind != 0 || dealt != n.street) continue;
@@ -504,8 +506,9 @@ TEST_F(LineFrequencies, RiverQueriesAfterAnIterationMatchThoseAfterResults) {
         const std::vector<Values> after = take();
         for (size_t k = 0; k < before.size(); ++k)
             for (int c = 0; c < kComboCount; ++c)
-                if (!std::isnan(before[k][c]) || !std::isnan(after[k][c]))
+                if (!std::isnan(before[k][c]) || !std::isnan(after[k][c])) {
                     ASSERT_EQ(before[k][c], after[k][c]) << "level " << level << " list " << k;
+                }
         libsubgame_free_scenario();
     }
 }
