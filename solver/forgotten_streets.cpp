@@ -24,6 +24,7 @@
 #include "storage/row_kernels.h"
 #include "storage/storage_interface.h"
 #include "storage/thread_array_pool.h"
+#include "utilities/kernel_switches.h"
 
 namespace {
 
@@ -281,6 +282,7 @@ double ResolveForgottenSubtree(SolvedTree* tree, TreeNode* root, int32_t turn, i
 
     std::lock_guard<std::recursive_mutex> lock(SolverMutex());
     EnsureThreadPool(*tree->hands);
+    tree->simdLevel = simd_level.load(std::memory_order_relaxed);
     const HandSet& hs = *tree->hands;
     const std::vector<CardMask>& hands = LevelHands(hs, turn, riverRoot ? river : -1);
     PooledArray reach[2];

@@ -1,0 +1,415 @@
+// Forgetting late streets and re-solving one runout at its first query: the stored reach against
+// an independent double computation, the re-solve's bookkeeping, the done bits, the refusals.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "cards/hand_evaluator.h"
+#include "cards/hand_set.h"
+#include "solver/forgotten_streets.h"
+#include "solver/chance_nodes.h"
+#include "solver/iterations.h"
+#include "solver/node_edits.h"
+#include "solver/runout_access.h"
+#include "solver/runout_walks.h"
+#include "solver/solved_tree.h"
+#include "solver/solver_settings.h"
+#include "solver/solver_thread.h"
+#include "solver/strategy_queries.h"
+#include "solver/traversal.h"
+#include "solver_test_games.h"
+#include "storage/node_data.h"
+#include "storage/storage_interface.h"
+
+namespace {
+
+using namespace testgames;
+
+struct ForgetCase {
+    const char* name;
+    int32_t kinds[2];  // compression level 0 {0, 0} or 2 {1, 1}
+    bool isomorphism;
+    int rootStreet;  // 1 flop, 2 turn
+    int street;      // forgotten: 2 turns, 3 rivers
+};
+
+const ForgetCase kCases[] = {
+    {"FlopRiversLevel0", {0, 0}, false, 1, 3}, {"FlopRiversLevel2Iso", {1, 1}, true, 1, 3},
+    {"FlopTurnsLevel0Iso", {0, 0}, true, 1, 2}, {"FlopTurnsLevel2", {1, 1}, false, 1, 2},
+    {"TurnRiversLevel0Iso", {0, 0}, true, 2, 3}, {"TurnRiversLevel2", {1, 1}, false, 2, 3},
+};
+
+// A root of the forgotten street: its node and record.
+struct Root {
+    TreeNode* node;
+    int32_t record;
+};
+
+class ForgottenStreets : public ::testing::TestWithParam<ForgetCase> {
+protected:
+    void SetUp() override {
+        InitHandEvalTables();
+        threadsBefore_ = libsubgame_get_thread_count();
+        libsubgame_set_thread_count(2);
+        // Half a percent of the pot: the re-solves stop at their first checks.
+        libsubgame_set_recalc_accuracy(0.5, 0.5, 0.5);
+    }
+    void TearDown() override {
+        libsubgame_set_thread_count(threadsBefore_);
+        libsubgame_set_recalc_accuracy(0.0, 0.0, 0.0);
+    }
+
+    bool Build(const ForgetCase& c, uint32_t seed = 40) {
+        LineBuilder b;
+        b.stack = 150;
+        b.raisesPerStreet = 0;
+        const CardMask flop = Cards("Kd 7c 2h");
+        const int turn = c.rootStreet == 2 ? CardIndex("Qs") : -1;
+        const CardMask board = flop | (turn >= 0 ? CardBit(turn) : 0);
+        std::vector<double> r0 = RandomRange(board, 14, seed), r1 = RandomRange(board, 14, seed + 1);
+        if (c.isomorphism) {
+            r0.assign(1326, 0.0);
+            r1.assign(1326, 0.0);
+            for (int k = 0; k < 1326; ++k) {
+                const CardMask m = ComboMask(k);
+                if (m & board) continue;
+                const int a = CardRank(HighestCard(m)), d = CardRank(LowestCard(m));
+                const int hi = std::max(a, d), lo = std::min(a, d);
+                if ((hi + 3 * lo + seed) % 29 == 0) r0[k] = 0.5 + (hi % 3) * 0.2;
+                if ((hi * 5 + lo + seed) % 31 == 0) r1[k] = 0.4 + (lo % 4) * 0.15;
+            }
+        }
+        return BuildTree(flop, turn, -1, b.Build(c.rootStreet), r0, r1, c.isomorphism, c.kinds);
+    }
+    static int CardIndex(const char* text) {
+        const CardMask m = Cards(text);
+        for (int card = 0; card < 52; ++card)
+            if (m & CardBit(card)) return card;
+        return -1;
+    }
+    int32_t threadsBefore_ = 1;
+};
+
+std::vector<Root> RootsOf(SolvedTree* tree, int street) {
+    std::vector<Root> roots;
+    const int32_t records = static_cast<int32_t>(tree->hands->records.size());
+    for (TreeNode& node : tree->nodes) {
+        if (node.kind != 0 || node.street != street || !node.parentNode ||
+            node.parentNode->street >= street)
+            continue;
+        if (street == 2) {
+            roots.push_back({&node, 0});
+        } else if (tree->rootStreet() == 2) {
+            roots.push_back({&node, tree->rootTurnRecord});
+        } else {
+            for (int32_t t = 0; t < records; ++t) roots.push_back({&node, t});
+        }
+    }
+    return roots;
+}
+
+// Both players' reach at a root over the level above it, from the evaluation strategies of the
+// nodes on its line, in double, scaled to sum 200 (zeros when nobody reaches it).
+std::array<std::vector<double>, 2> ReferenceReach(SolvedTree* tree, const Root& root) {
+    const HandSet& hs = *tree->hands;
+    const bool riverRoot = root.node->street == 3;
+    const int32_t t = riverRoot ? root.record : -1;
+    const bool flopRows = tree->rootStreet() == 1;
+    const int32_t n = riverRoot ? static_cast<int32_t>(hs.records[t].hands.size())
+                                : static_cast<int32_t>(hs.hands.size());
+    std::array<std::vector<double>, 2> reach;
+    for (int p = 0; p < 2; ++p) {
+        reach[p].assign(n, 0.0);
+        for (int32_t i = 0; i < n; ++i) {
+            // The root rows live on the tree's own level: the flop list, or the fixed turn's.
+            const int32_t at = riverRoot && flopRows ? hs.records[t].maps[0][i] : i;
+            reach[p][i] = tree->rootRows[p][at];
+        }
+    }
+    for (TreeNode* child = root.node; child->parentNode; child = child->parentNode) {
+        TreeNode* node = child->parentNode;
+        if (node->kind != 0) continue;
+        int32_t a = 0;
+        while (&tree->nodes[node->children[a]] != child) ++a;
+        const bool onTurn = node->street == 2;
+        std::vector<PooledArray> s =
+            EvaluationStrategy(tree, node, onTurn ? (riverRoot ? t : tree->rootTurnRecord) : -1, -1);
+        for (int32_t i = 0; i < n; ++i) {
+            const int32_t at = riverRoot && flopRows && !onTurn ? hs.records[t].maps[0][i] : i;
+            reach[node->player][i] *= s[a].data ? s[a].data[at] : 0.0;
+        }
+        ReleaseRows(s);
+    }
+    for (auto& row : reach) {
+        double sum = 0.0;
+        for (double v : row) sum += v;
+        if (sum > 0)
+            for (double& v : row) v *= 200.0 / sum;
+    }
+    return reach;
+}
+
+double Sum(const std::vector<double>& row) {
+    double s = 0.0;
+    for (double v : row) s += v;
+    return s;
+}
+
+std::vector<float> RowOf(const PooledArray& row) {
+    return row.data ? std::vector<float>(row.data, row.data + row.count) : std::vector<float>();
+}
+
+// Rows 2 to 5 of every record: the chance nodes' stored values.
+std::vector<std::vector<float>> ValueRows(const SolvedTree* tree) {
+    std::vector<std::vector<float>> rows;
+    for (const TreeNode& node : tree->nodes)
+        for (int32_t r = 0; r < node.nodeDataCount; ++r)
+            for (int k = 2; k < 6; ++k) rows.push_back(RowOf(node.nodeData[r].rows[k]));
+    return rows;
+}
+
+// Real cards of runout (turn record t, river index r or -1), and a second real turn card of the
+// same record when there is one (an isomorphic card), else -1.
+struct RealRunout {
+    int turn = -1, river = -1, otherTurn = -1, otherRiver = -1;
+};
+RealRunout RealCards(const SolvedTree* tree, int32_t t, int32_t r) {
+    RealRunout out;
+    for (int tc = 0; tc < 52; ++tc)
+        for (int rc = -1; rc < 52; ++rc) {
+            int32_t mt = -1, mr = -1;
+            MapRunoutCards(tree, tc, rc, &mt, &mr);
+            if (mt != t || mr != r || (r >= 0) != (rc >= 0)) continue;
+            if (out.turn < 0) {
+                out.turn = tc;
+                out.river = rc;
+            } else if (tc != out.turn && out.otherTurn < 0) {
+                out.otherTurn = tc;
+                out.otherRiver = rc;
+            }
+            break;
+        }
+    return out;
+}
+
+// The runout a test queries below a root: its first river, or for turn roots turn record k.
+RealRunout QueryCards(const SolvedTree* tree, const Root& root, int32_t k) {
+    return root.node->street == 3 ? RealCards(tree, root.record, k) : RealCards(tree, k, -1);
+}
+
+std::vector<double> Sorted(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v;
+}
+
+std::vector<double> NodeStrategy(int32_t node, int turnCard, int riverCard) {
+    std::vector<double> out(1326 * 4, 0.0);
+    libsubgame_get_node_strategy(node, turnCard, riverCard, out.data());
+    for (double& v : out)
+        if (std::isnan(v)) v = -1.0;  // combinations off the runout's list
+    return out;
+}
+
+// The forgetting, the first and second query, the refusals, the rebuild and the solver start.
+TEST_P(ForgottenStreets, ForgetQueryRebuildAndStart) {
+    const ForgetCase& c = GetParam();
+    ASSERT_TRUE(Build(c));
+    SolvedTree* tree = g_solvedTree;
+    for (int i = 0; i < 80; ++i) RunIteration(tree);
+    double b0[2], b1[2];
+    const double exploitability = CalcBestResponse(tree, b0, b1, 0).exploitability;
+
+    std::vector<StorageInterface*> kept;
+    for (TreeNode& node : tree->nodes)
+        if (node.street < c.street) kept.push_back(node.regrets);
+    uint64_t before[4];
+    for (int s = 0; s < 4; ++s) before[s] = StreetStorageValues(tree, s);
+    const std::vector<Root> roots = RootsOf(tree, c.street);
+    ASSERT_FALSE(roots.empty());
+    std::vector<std::array<std::vector<double>, 2>> reference;
+    double largest = 0.0;
+    for (const Root& r : roots) {
+        reference.push_back(ReferenceReach(tree, r));
+        largest = std::max({largest, Sum(reference.back()[0]), Sum(reference.back()[1])});
+    }
+    // Sums before scaling decide the 1 % rule: compare each root with the largest unscaled.
+    const auto values = ValueRows(tree);
+    const TreeParams params = tree->params;
+
+    // Not below the root: refused, nothing changes.
+    if (tree->rootStreet() == 2) {
+        EXPECT_EQ(libsubgame_forget_street(2), kStreetNotBelowRoot);
+        EXPECT_EQ(libsubgame_solve_all_splits(2), kStreetNotBelowRoot);
+    }
+    EXPECT_EQ(libsubgame_forget_street(4), kStreetBadArgument);
+    EXPECT_EQ(tree->forgottenStreet, -1);
+
+    ASSERT_EQ(libsubgame_forget_street(c.street), kStreetOk);
+    EXPECT_EQ(libsubgame_get_forgotten_street(), c.street);
+    EXPECT_EQ(tree->exploitability, exploitability);
+    EXPECT_TRUE(tree->flags & kTreeIncomplete);
+    EXPECT_EQ(std::memcmp(&params, &tree->params, sizeof params), 0);
+    size_t k = 0;
+    for (TreeNode& node : tree->nodes) {
+        if (node.street < c.street)
+            EXPECT_EQ(node.regrets, kept[k++]);
+        else
+            EXPECT_TRUE(node.regrets == nullptr && node.strategySums == nullptr);
+    }
+    for (int s = c.street; s <= 3; ++s) EXPECT_EQ(StreetStorageValues(tree, s), 0u);
+    for (size_t i = 0; i < roots.size(); ++i) {
+        const NodeData& d = roots[i].node->nodeData[roots[i].record];
+        EXPECT_EQ(d.done, 1);
+        EXPECT_EQ(d.doneBits, 0u);
+        for (int p = 0; p < 2; ++p) {
+            const uint8_t absent = p == 0 ? d.rowZeroAbsent : d.rowOneAbsent;
+            if (absent == 0) continue;
+            ASSERT_EQ(d.rows[p].count, static_cast<int32_t>(reference[i][p].size()));
+            for (int32_t h = 0; h < d.rows[p].count; ++h)
+                ASSERT_NEAR(d.rows[p].data[h], reference[i][p][h],
+                            1e-4 * std::fabs(reference[i][p][h]) + 1e-5)
+                    << "root " << i << " player " << p << " hand " << h;
+        }
+    }
+    EXPECT_EQ(libsubgame_start_solver(1, 1), 0);
+    if (c.street == 2) EXPECT_EQ(libsubgame_forget_street(3), kStreetTurnsForgotten);
+
+    // The root with the most reach: the first query re-solves it once, a second does not.
+    size_t best = 0;
+    double bestWeight = -1;
+    for (size_t i = 0; i < roots.size(); ++i) {
+        const double w = Sum(reference[i][0]) * Sum(reference[i][1]);
+        if (w > bestWeight) bestWeight = w, best = i;
+    }
+    const Root& root = roots[best];
+    const RealRunout cards = QueryCards(tree, root, 0);
+    ASSERT_GE(cards.turn, 0);
+    const int32_t index = static_cast<int32_t>(root.node - tree->nodes.data());
+    const uint64_t resolves = ResolveCount();
+    const std::vector<double> first = NodeStrategy(index, cards.turn, cards.river);
+    EXPECT_EQ(ResolveCount(), resolves + 1);
+    const NodeData& d = root.node->nodeData[root.record];
+    const int bit = 0;
+    EXPECT_EQ(d.doneBits, uint64_t{1} << bit);
+    EXPECT_EQ(tree->iteration, 80);
+    EXPECT_TRUE(tree->flags & kTreeIncomplete);
+    EXPECT_EQ(ValueRows(tree), values);
+    EXPECT_EQ(NodeStrategy(index, cards.turn, cards.river), first);
+    // An isomorphic card reads the same canonical rows, in other suits.
+    if (cards.otherTurn >= 0)
+        EXPECT_EQ(Sorted(NodeStrategy(index, cards.otherTurn, cards.otherRiver)), Sorted(first));
+    EXPECT_EQ(ResolveCount(), resolves + 1);
+
+    // Rebuild: storages back at their sizes, the tree complete; the solver start drops F.
+    ASSERT_EQ(libsubgame_rebuild_forgotten_streets(), kStreetOk);
+    for (int s = 0; s < 4; ++s) EXPECT_EQ(StreetStorageValues(tree, s), before[s]) << s;
+    EXPECT_FALSE(tree->flags & kTreeIncomplete);
+    EXPECT_EQ(tree->forgottenStreet, c.street);
+    ASSERT_EQ(libsubgame_start_solver(1, 1), 1);
+    libsubgame_wait_solver();
+    EXPECT_EQ(tree->forgottenStreet, -1);
+    const RealRunout other = QueryCards(tree, root, 1);
+    NodeStrategy(index, other.turn, other.river);
+    EXPECT_EQ(ResolveCount(), resolves + 1);
+    (void)largest;
+}
+
+// Done bits follow the storages: a repeated forgetting and a forced re-solve make runouts solve
+// again; a forced re-solve is repeatable bit for bit; a reset or splits re-solve after a rebuild
+// drops the forgotten state.
+TEST_P(ForgottenStreets, DoneBitsFollowTheStorages) {
+    const ForgetCase& c = GetParam();
+    ASSERT_TRUE(Build(c));
+    SolvedTree* tree = g_solvedTree;
+    for (int i = 0; i < 40; ++i) RunIteration(tree);
+    const std::vector<Root> roots = RootsOf(tree, c.street);
+    const Root& root = roots[0];
+    const int32_t index = static_cast<int32_t>(root.node - tree->nodes.data());
+    const RealRunout a = QueryCards(tree, root, 0), b = QueryCards(tree, root, 1);
+    ASSERT_TRUE(a.turn >= 0 && b.turn >= 0);
+    ASSERT_EQ(libsubgame_forget_street(c.street), kStreetOk);
+    uint64_t count = ResolveCount();
+    NodeStrategy(index, a.turn, a.river);
+    NodeStrategy(index, b.turn, b.river);
+    EXPECT_EQ(ResolveCount(), count + 2);
+    // Forgetting again: both runouts start empty and solve again.
+    ASSERT_EQ(libsubgame_forget_street(c.street), kStreetOk);
+    NodeStrategy(index, a.turn, a.river);
+    EXPECT_EQ(ResolveCount(), count + 3);
+    // A forced re-solve twice: the same storages bit for bit; the sibling solves again.
+    libsubgame_solve_partial(index, a.turn, a.river);
+    const std::vector<double> once = NodeStrategy(index, a.turn, a.river);
+    libsubgame_solve_partial(index, a.turn, a.river);
+    EXPECT_EQ(NodeStrategy(index, a.turn, a.river), once);
+    count = ResolveCount();
+    NodeStrategy(index, b.turn, b.river);
+    EXPECT_EQ(ResolveCount(), count + 1);
+
+    // A storage reset after a rebuild makes every storage and drops the forgotten state.
+    ASSERT_EQ(libsubgame_rebuild_forgotten_streets(), kStreetOk);
+    if (tree->rootStreet() == 1) {
+        EXPECT_EQ(libsubgame_solve_all_splits(c.street), kStreetOk);
+        EXPECT_EQ(tree->forgottenStreet, -1);
+        ASSERT_EQ(libsubgame_forget_street(c.street), kStreetOk);
+        ASSERT_EQ(libsubgame_rebuild_forgotten_streets(), kStreetOk);
+    }
+    const int32_t level2[2] = {1, 1};
+    ASSERT_TRUE(libsubgame_reset_progress(level2));
+    EXPECT_EQ(tree->forgottenStreet, -1);
+    ASSERT_TRUE(CheckTreeStorageReady(tree));
+    for (const TreeNode& node : tree->nodes)
+        if (node.kind == 0) EXPECT_TRUE(node.regrets && node.resident);
+    EXPECT_GT(StreetStorageValues(tree, 3), 0u);
+    for (TreeNode& node : tree->nodes)
+        for (int32_t r = 0; r < node.nodeDataCount; ++r)
+            EXPECT_TRUE(node.nodeData[r].done == 0 && node.nodeData[r].doneBits == 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ForgottenStreets, ::testing::ValuesIn(kCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The check value against an O(n^2) double reference, with rows that weigh nothing.
+TEST(SubtreeBestResponseValue, MatchesThePairSumAndGivesZeroWithoutPairs) {
+    std::mt19937 rng(7);
+    std::vector<CardMask> hands;
+    for (int k = 0; k < 1326 && hands.size() < 300; k += 4) hands.push_back(ComboMask(k));
+    const int32_t n = static_cast<int32_t>(hands.size());
+    auto row = [&](float zeroShare) {
+        PooledArray r;
+        ConstructPooledArray(&r, n, true, false);
+        std::uniform_real_distribution<float> u(0.0f, 1.0f);
+        for (int32_t i = 0; i < n; ++i) r.data[i] = u(rng) < zeroShare ? 0.0f : u(rng) * 3.0f;
+        return r;
+    };
+    struct Case {
+        float ownZeros, oppZeros;
+        bool nullOwn;
+    };
+    for (const Case& k : {Case{0.0f, 0.0f, false}, Case{0.5f, 0.9f, false}, Case{1.0f, 0.0f, false},
+                          Case{0.0f, 1.0f, false}, Case{0.0f, 0.0f, true}}) {
+        PooledArray br = row(0.0f), own = row(k.ownZeros), opp = row(k.oppZeros);
+        for (int32_t i = 0; i < n; ++i) br.data[i] -= 1.5f;
+        if (k.nullOwn) DropPooledArray(&own);
+        double w = 0.0, sum = 0.0;
+        for (int32_t i = 0; i < n; ++i)
+            for (int32_t j = 0; j < n; ++j)
+                if (own.data && !(hands[i] & hands[j]))
+                    w += static_cast<double>(own.data[i]) * opp.data[j];
+        for (int32_t i = 0; i < n && own.data; ++i)
+            sum += static_cast<double>(br.data[i] * own.data[i]);
+        const double want = w > 0 ? sum / w : 0.0;
+        const double got = SubtreeBestResponseValue(br, own, opp, hands);
+        EXPECT_FALSE(std::isnan(got));
+        EXPECT_NEAR(got, want, 1e-9 * std::fabs(want) + (w > 0 ? 0.0 : 1e-300));
+        ReleasePooledArray(&br);
+        ReleasePooledArray(&own);
+        ReleasePooledArray(&opp);
+    }
+}
+
+}  // namespace
