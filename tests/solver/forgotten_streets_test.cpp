@@ -21,6 +21,7 @@
 #include "solver/solver_settings.h"
 #include "solver/solver_thread.h"
 #include "solver/strategy_queries.h"
+#include "solver/subgame_resolve.h"
 #include "solver/traversal.h"
 #include "solver_test_games.h"
 #include "storage/node_data.h"
