@@ -51,8 +51,7 @@ bool Locked(const TreeNode* node, const TraversalContext* ctx) {
 // The opponent's strategy sums take part in this iteration (averaging past its delay, river sums
 // kept this iteration and made when the tree was built).
 bool RiverSumsWanted(const SolvedTree* tree, const TreeNode* node) {
-    const bool averaging =
-        tree->averaging != 0 && !(tree->averaging == 1 && tree->iteration <= 60);
+    const bool averaging = tree->averaging != 0 && !(tree->averaging == 1 && tree->iteration <= 60);
     return averaging && tree->riverAveraging && tree->riverStrategy && node->strategySums;
 }
 
@@ -88,12 +87,51 @@ void TakeChildValue(TraversalContext* ctx, int32_t a, PooledArray* value) {
     ReleaseFourRows(&child);
 }
 
+// One call of the kernel of `width` rows.
+using BatchCall = void (*)(int32_t width, float* const* out, const float* const* reach, int32_t n,
+                           const RiverRecord& record, const float* s);
+
+void ShowdownBatch(int32_t width, float* const* out, const float* const* reach, int32_t n,
+                   const RiverRecord& record, const float* s) {
+    const int16_t* g = record.runLengths.data();
+    const uint8_t* p = PairsOf(record);
+    switch (width) {
+        case 8:
+            return ShowdownValuesX8(out, reach, n, g, p, s);
+        case 6:
+            return ShowdownValuesX6(out, reach, n, g, p, s);
+        case 4:
+            return ShowdownValuesX4(out, reach, n, g, p, s);
+        case 3:
+            return ShowdownValuesX3(out, reach, n, g, p, s);
+        case 2:
+            return ShowdownValuesX2(out, reach, n, g, p, s);
+        default:
+            return ShowdownValues(out[0], reach[0], n, g, p, s[0]);
+    }
+}
+
+void FoldBatch(int32_t width, float* const* out, const float* const* reach, int32_t n,
+               const RiverRecord& record, const float* s) {
+    const uint8_t* p = PairsOf(record);
+    switch (width) {
+        case 4:
+            return FoldValuesX4(out, reach, n, p, s);
+        case 3:
+            return FoldValuesX3(out, reach, n, p, s);
+        case 2:
+            return FoldValuesX2(out, reach, n, p, s);
+        default:
+            return FoldValues(out[0], reach[0], n, p, s[0]);
+    }
+}
+
 // One kernel call per batch; each reach copy goes back to the pool right after its batch, so
 // the scratch holds at most the unevaluated copies beside the rows already computed.
-template <typename Call>
 void EvaluateBatches(TraversalContext* ctx, const std::vector<int32_t>& list, RiverBatchKind kind,
-                     Call call) {
+                     BatchCall call) {
     RiverScratch* scratch = ThreadRiverScratch();
+    const RiverRecord& record = RiverOf(ctx);
     const int32_t level = ctx->tree->simdLevel;
     const int32_t total = static_cast<int32_t>(list.size());
     for (int32_t pos = 0; pos < total;) {
@@ -113,7 +151,7 @@ void EvaluateBatches(TraversalContext* ctx, const std::vector<int32_t>& list, Ri
             reach[j] = scratch->terminalReach[k].data;
             scales[j] = static_cast<float>(scratch->terminals[k].amount);
         }
-        call(width, out, reach, scratch->terminalReach[list[pos]].count, scales);
+        call(width, out, reach, scratch->terminalReach[list[pos]].count, record, scales);
         for (int32_t j = 0; j < width; ++j)
             ReleasePooledArray(&scratch->terminalReach[list[pos + j]]);
         if (Report)
@@ -141,8 +179,8 @@ void RunRoot(TraversalContext* ctx) {
     }
     if (Report) {
         Report->terminals = static_cast<int32_t>(terminals);
-        Report->nullTerminals = static_cast<int32_t>(
-            terminals - scratch->showdownList.size() - scratch->foldList.size());
+        Report->nullTerminals = static_cast<int32_t>(terminals - scratch->showdownList.size() -
+                                                     scratch->foldList.size());
     }
     EvaluateShowdownTerminals(ctx, scratch->showdownList);
     EvaluateFoldTerminals(ctx, scratch->foldList);
@@ -171,12 +209,17 @@ void TraverseRiverSimd(TraversalContext* ctx) {
         return;
     }
     thread_local RiverRootReport report;
+    report.finished = false;
+    report.context = ctx;
     report.root = ctx->node;
     report.turn = ctx->turn;
     report.river = ctx->river;
     report.simdLevel = ctx->tree->simdLevel;
+    report.terminals = report.nullTerminals = 0;
     report.showdownWidths.clear();
     report.foldWidths.clear();
+    report.nanoseconds = 0;
+    observer(report);
     const auto start = std::chrono::steady_clock::now();
     Report = &report;
     RunRoot(ctx);
@@ -184,6 +227,7 @@ void TraverseRiverSimd(TraversalContext* ctx) {
     report.nanoseconds = std::chrono::duration_cast<std::chrono::nanoseconds>(
                              std::chrono::steady_clock::now() - start)
                              .count();
+    report.finished = true;
     observer(report);
 }
 
@@ -232,33 +276,11 @@ void FlattenOppDecision(TraversalContext* ctx) {
 }
 
 void EvaluateShowdownTerminals(TraversalContext* ctx, const std::vector<int32_t>& terminals) {
-    const RiverRecord& record = RiverOf(ctx);
-    const int16_t* groups = record.runLengths.data();
-    const uint8_t* pairs = PairsOf(record);
-    EvaluateBatches(ctx, terminals, RiverBatchKind::kShowdown,
-                    [&](int32_t width, float** out, const float** reach, int32_t n, float* s) {
-                        switch (width) {
-                        case 8: ShowdownValuesX8(out, reach, n, groups, pairs, s); break;
-                        case 6: ShowdownValuesX6(out, reach, n, groups, pairs, s); break;
-                        case 4: ShowdownValuesX4(out, reach, n, groups, pairs, s); break;
-                        case 3: ShowdownValuesX3(out, reach, n, groups, pairs, s); break;
-                        case 2: ShowdownValuesX2(out, reach, n, groups, pairs, s); break;
-                        default: ShowdownValues(out[0], reach[0], n, groups, pairs, s[0]);
-                        }
-                    });
+    EvaluateBatches(ctx, terminals, RiverBatchKind::kShowdown, ShowdownBatch);
 }
 
 void EvaluateFoldTerminals(TraversalContext* ctx, const std::vector<int32_t>& terminals) {
-    const uint8_t* pairs = PairsOf(RiverOf(ctx));
-    EvaluateBatches(ctx, terminals, RiverBatchKind::kFold,
-                    [&](int32_t width, float** out, const float** reach, int32_t n, float* s) {
-                        switch (width) {
-                        case 4: FoldValuesX4(out, reach, n, pairs, s); break;
-                        case 3: FoldValuesX3(out, reach, n, pairs, s); break;
-                        case 2: FoldValuesX2(out, reach, n, pairs, s); break;
-                        default: FoldValues(out[0], reach[0], n, pairs, s[0]);
-                        }
-                    });
+    EvaluateBatches(ctx, terminals, RiverBatchKind::kFold, FoldBatch);
 }
 
 void RiverUpdateOpp(TraversalContext* ctx) {
@@ -301,8 +323,8 @@ void RiverUpdateOwn(TraversalContext* ctx) {
         const double scale = tree->payoffScale / tree->maxWeight[1 - node->player];
         const std::vector<int16_t>* groups =
             tree->iteration <= RiverDelay() ? &RiverOf(ctx).runLengths : nullptr;
-        node->regrets->updateRegrets(ctx->turn, ctx->river, ctx->value, actionValues.data(),
-                                     groups, scale);
+        node->regrets->updateRegrets(ctx->turn, ctx->river, ctx->value, actionValues.data(), groups,
+                                     scale);
     }
     ReleaseRows(s);
     ReleaseRows(actionValues);

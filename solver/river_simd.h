@@ -37,14 +37,17 @@ void RiverUpdateOwn(TraversalContext* ctx);
 void RiverUpdateOpp(TraversalContext* ctx);
 
 // Test and bench instrumentation: what one river root did, handed to the observer on the thread
-// that walked it (observers may run on several threads at once).
+// that walks it, once before the walk (finished false, only the first fields set) and once after
+// (observers may run on several threads at once).
 struct RiverRootReport {
+    bool finished;
+    const TraversalContext* context;  // valid during the call only; after the walk value is set
     const TreeNode* root;
     int32_t turn;
     int32_t river;
     int32_t simdLevel;
-    int32_t terminals;      // terminals of the subtree
-    int32_t nullTerminals;  // terminals without reach: no kernel call
+    int32_t terminals;                    // terminals of the subtree
+    int32_t nullTerminals;                // terminals without reach: no kernel call
     std::vector<int32_t> showdownWidths;  // kernel calls in call order
     std::vector<int32_t> foldWidths;
     int64_t nanoseconds;  // wall time of the whole root

@@ -251,6 +251,7 @@ void ReferenceCfr::Iterate() {
     for (int p = 1; p >= 0; --p) {
         Row opp(weights_[1 - p], weights_[1 - p] + kCombos);
         Walk(0, -1, p, true, opp);
+        if (bothRootPasses_ && !turnRoot_ && !flopRoot_) Walk(0, -1, p, true, opp);
     }
     ++t_;
 }

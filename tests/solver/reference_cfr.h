@@ -40,6 +40,9 @@ public:
 
     // One iteration: player 1, then player 0, then the count advances.
     void Iterate();
+    // On a river root, each player's updating walk runs twice per iteration, as the vectorised
+    // river path updates in both root passes.
+    void UpdateInBothRootPasses(bool on) { bothRootPasses_ = on; }
     int Iteration() const { return t_; }
 
     // Values and best responses of both players under the evaluation strategy.
@@ -91,4 +94,5 @@ private:
     std::vector<double> regrets_, sums_;
     double exponent_, cap_;
     int t_ = 0;
+    bool bothRootPasses_ = false;
 };

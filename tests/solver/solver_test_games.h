@@ -8,8 +8,12 @@
 #include <vector>
 
 #include "cards/cards.h"
+#include "cards/hand_set.h"
 #include "reference_cfr.h"
 #include "solver/solved_tree.h"
+#include "storage/binary_io.h"
+#include "storage/node_data.h"
+#include "storage/river_storage.h"
 #include "utilities/kernel_switches.h"
 
 namespace testgames {
@@ -22,6 +26,7 @@ struct LineBuilder {
     double pot = 100;
     double stack = 1000;
     int raisesPerStreet = 1;
+    int riverRaises = -1;  // raises on the river when not negative
     double betFraction = 0.5;
 
     int Push(int kind, int parent, int player, int street, double amount) {
@@ -32,7 +37,8 @@ struct LineBuilder {
         if (street == 3 || level >= stack)
             Push(1, parent, -1, -1, level + pot / 2);
         else
-            Decision(parent, street + 1, 0, level, level, false, raisesPerStreet);
+            Decision(parent, street + 1, 0, level, level, false,
+                     street == 2 && riverRaises >= 0 ? riverRaises : raisesPerStreet);
     }
     void Decision(int parent, int street, int player, double lv0, double lv1, bool checkCloses,
                   int raisesLeft) {
@@ -125,5 +131,58 @@ struct Spot {
     std::vector<double> r0, r1;
     CardMask Board() const { return flop | CardBit(turn) | (river >= 0 ? CardBit(river) : 0); }
 };
+
+// Weights by ranks only (so isomorphic on any board): about one hand class in `every`.
+inline std::vector<double> RankRange(CardMask board, int every, uint32_t seed) {
+    std::vector<double> range(1326, 0.0);
+    for (int c = 0; c < 1326; ++c) {
+        const CardMask m = ComboMask(c);
+        const int a = CardRank(LowestCard(m)), b = CardRank(HighestCard(m));
+        const uint32_t key = static_cast<uint32_t>(std::max(a, b) * 13 + std::min(a, b)) + seed;
+        if (!(m & board) && (key * 2654435761u >> 16) % every == 0) range[c] = 0.3 + key % 7 * 0.1;
+    }
+    return range;
+}
+
+inline uint64_t Fnv(const void* data, size_t n, uint64_t h) {
+    for (size_t i = 0; i < n; ++i)
+        h = (h ^ static_cast<const uint8_t*>(data)[i]) * 1099511628211ull;
+    return h;
+}
+
+// One hash per node of every number the tree keeps for it: regret and strategy-sum rows (raw
+// float or 16-bit river rows, the saved blocks of every other storage) and its NodeData rows.
+// Equal hashes mean bit-identical state.
+inline std::vector<uint64_t> TreeDigest(SolvedTree* tree) {
+    std::vector<uint64_t> out;
+    for (TreeNode& node : tree->nodes) {
+        uint64_t h = 1469598103934665603ull;
+        for (StorageInterface* s : {node.regrets, node.strategySums}) {
+            auto* plain = dynamic_cast<UncompressedRiverStorage*>(s);
+            if (!s || !plain) {
+                MemoryWriter w;
+                if (s) s->save(w);
+                h = Fnv(w.bytes().data(), w.bytes().size(), h);
+                continue;
+            }
+            for (size_t t = 0; t < tree->hands->records.size(); ++t)
+                for (size_t r = 0; r < tree->hands->records[t].rivers.size(); ++r)
+                    for (int a = 0; a < plain->numActions(); ++a) {
+                        const int ti = static_cast<int>(t), ri = static_cast<int>(r);
+                        const size_t n = static_cast<size_t>(plain->numHands(ti, ri));
+                        if (auto* f = dynamic_cast<RiverStorage*>(plain))
+                            h = Fnv(f->row(ti, ri, a), 4 * n, h);
+                        else
+                            h = Fnv(static_cast<ShortRiverStorage*>(plain)->row(ti, ri, a), 2 * n,
+                                    h);
+                    }
+        }
+        for (int32_t k = 0; k < node.nodeDataCount; ++k)
+            for (const PooledArray& row : node.nodeData[k].rows)
+                if (row.data) h = Fnv(row.data, sizeof(float) * row.count, h);
+        out.push_back(h);
+    }
+    return out;
+}
 
 }  // namespace testgames

@@ -120,26 +120,35 @@ void CompareEvaluation(ReferenceCfr& ref, double tolerance) {
     EXPECT_NEAR(result.exploitability, e.exploitability, tolerance * scale);
 }
 
-class TraversalReference : public ::testing::Test {
+// Parameter: the simd level. At levels above 1 a river-rooted tree updates in both root passes,
+// and the reference is told to do the same.
+class TraversalReference : public ::testing::TestWithParam<int32_t> {
 protected:
     void SetUp() override {
         InitHandEvalTables();
         simdBefore_ = simd_level.load();
-        simd_level.store(1);
+        simd_level.store(GetParam());
     }
     void TearDown() override { simd_level.store(simdBefore_); }
+    ReferenceCfr Reference(const Spot& spot) const {
+        ReferenceCfr ref(ToReference(spot.Board(), spot.lines, spot.r0, spot.r1),
+                         AveragingExponent(), AveragingCap());
+        ref.UpdateInBothRootPasses(GetParam() > 1);
+        return ref;
+    }
     int32_t simdBefore_ = 8;
 };
 
 // Release-only: hundreds of iterations of both solvers.
 class LongTraversalReference : public TraversalReference {};
+INSTANTIATE_TEST_SUITE_P(SimdLevel, TraversalReference, ::testing::Values(1, 8));
+INSTANTIATE_TEST_SUITE_P(SimdLevel, LongTraversalReference, ::testing::Values(1, 8));
 
-TEST_F(TraversalReference, RiverRootRowsAndValuesAfterOneTwoAndTenIterations) {
+TEST_P(TraversalReference, RiverRootRowsAndValuesAfterOneTwoAndTenIterations) {
     const Spot spot = RiverSpot(50, 7);
     ASSERT_TRUE(BuildTree(spot.flop, spot.turn, spot.river, spot.lines, spot.r0, spot.r1));
     if (!TreeHasStorages(g_solvedTree)) GTEST_SKIP() << "the storage factory makes no storages yet";
-    ReferenceCfr ref(ToReference(spot.Board(), spot.lines, spot.r0, spot.r1), AveragingExponent(),
-                     AveragingCap());
+    ReferenceCfr ref = Reference(spot);
     int done = 0;
     for (int target : {1, 2, 10}) {
         for (; done < target; ++done) {
@@ -154,12 +163,11 @@ TEST_F(TraversalReference, RiverRootRowsAndValuesAfterOneTwoAndTenIterations) {
     }
 }
 
-TEST_F(LongTraversalReference, RiverRootConvergesWithTheReference) {
+TEST_P(LongTraversalReference, RiverRootConvergesWithTheReference) {
     const Spot spot = RiverSpot(40, 11);
     ASSERT_TRUE(BuildTree(spot.flop, spot.turn, spot.river, spot.lines, spot.r0, spot.r1));
     if (!TreeHasStorages(g_solvedTree)) GTEST_SKIP() << "the storage factory makes no storages yet";
-    ReferenceCfr ref(ToReference(spot.Board(), spot.lines, spot.r0, spot.r1), AveragingExponent(),
-                     AveragingCap());
+    ReferenceCfr ref = Reference(spot);
     const double pot = 100;
     double at25 = 0, at1000 = 0;
     for (int t = 1; t <= 2000; ++t) {
@@ -195,12 +203,11 @@ TEST_F(LongTraversalReference, RiverRootConvergesWithTheReference) {
 // iterations, when the opponent's default strategy makes a bet and a check pay the same), the
 // float walk leaves a noise regret of |d|^0.75 on one action and plays it purely, while the
 // double reference stays at the default; both are correct solves of the same rule.
-TEST_F(TraversalReference, TurnRootRowsAndValuesFreshAndAfterOneIteration) {
+TEST_P(TraversalReference, TurnRootRowsAndValuesFreshAndAfterOneIteration) {
     const Spot spot = TurnSpot(30, 21);
     ASSERT_TRUE(BuildTree(spot.flop, spot.turn, spot.river, spot.lines, spot.r0, spot.r1));
     if (!TreeHasStorages(g_solvedTree)) GTEST_SKIP() << "the storage factory makes no storages yet";
-    ReferenceCfr ref(ToReference(spot.Board(), spot.lines, spot.r0, spot.r1), AveragingExponent(),
-                     AveragingCap());
+    ReferenceCfr ref = Reference(spot);
     CompareEvaluation(ref, 1e-4);
     RunIteration(g_solvedTree);
     ref.Iterate();
@@ -216,12 +223,11 @@ TEST_F(TraversalReference, TurnRootRowsAndValuesFreshAndAfterOneIteration) {
     EXPECT_NEAR(r0[0], e.bestResponse[0], 1e-4 * std::fabs(e.bestResponse[0]));
 }
 
-TEST_F(LongTraversalReference, TurnRootConvergesWithTheReference) {
+TEST_P(LongTraversalReference, TurnRootConvergesWithTheReference) {
     const Spot spot = TurnSpot(16, 31);
     ASSERT_TRUE(BuildTree(spot.flop, spot.turn, spot.river, spot.lines, spot.r0, spot.r1));
     if (!TreeHasStorages(g_solvedTree)) GTEST_SKIP() << "the storage factory makes no storages yet";
-    ReferenceCfr ref(ToReference(spot.Board(), spot.lines, spot.r0, spot.r1), AveragingExponent(),
-                     AveragingCap());
+    ReferenceCfr ref = Reference(spot);
     const double pot = 100;
     for (int t = 1; t <= 120; ++t) {
         RunIteration(g_solvedTree);
