@@ -6,12 +6,20 @@ rule: on every street a check or a bet of half the pot; against a bet fold, call
 of half the pot after the call, then fold or call; every amount capped at the stack.
 
   bench/first_solve_spots.py [--binary build/nlhe-solver] [--spots river,turn,...]
-        [--levels 0,2] [--threads 1,2,4,8,0] [--accuracy 0.003] [--write-only DIR]
+        [--levels 0,2] [--threads 1,2,4,8,0] [--simd 8] [--accuracy 0.003] [--write-only DIR]
+        [--profile build/bench/river_profile]
 
 Reports per spot, level and thread count: iterations per second, wall time and iterations to
 1 %, 0.5 % and 0.3 % of the pot (from the progress summaries), CPU against wall seconds, peak
 memory (the verbose peak working set), the latency from go to "SOLVER: started", and the
-time of one exploitability check (calc_results right after the solve).
+time of one exploitability check (calc_results right after the solve). --simd lists the
+simd levels to run each spot at (set_simd_level first).
+
+With --profile, each spot script runs in-process through the named river_profile program
+instead, once per thread count with every simd level: iterations per second over 30 timed
+iterations, kernel calls per width per iteration, the share of traversal thread time spent in
+river roots, and the wall time and iterations to 0.5 % of the pot (checked every 10). A river
+spot's figures count its river work twice: its root is a river root in both root passes.
 """
 import argparse
 import os
@@ -106,9 +114,9 @@ def fmt(x):
     return ("%.2f" % x).rstrip("0").rstrip(".")
 
 
-def script(spot, level, threads, accuracy):
+def script(spot, level, threads, accuracy, simd=8):
     board = SPOTS[spot]
-    out = ["set_board " + board, "set_pot 0 0 %s" % fmt(POT), "set_eff_stack %s" % fmt(STACK),
+    out = ["set_simd_level %d" % simd, "set_board " + board, "set_pot 0 0 %s" % fmt(POT), "set_eff_stack %s" % fmt(STACK),
            "set_range OOP " + " ".join(range_values(OOP)),
            "set_range IP " + " ".join(range_values(IP))]
     for seq in lines(6 - len(board.split())):
@@ -134,7 +142,7 @@ def run(binary, text):
     return stamps
 
 
-def report(spot, level, threads, stamps):
+def report(spot, level, threads, simd, stamps):
     text = [l for _, l in stamps]
     started = next((t for t, l in stamps if l == "SOLVER: started"), None)
     go_ok = next((t for t, l in stamps if l == "go ok!"), None)
@@ -146,7 +154,7 @@ def report(spot, level, threads, stamps):
             cpu = next((b for b in block if b.startswith("[cpu")), "")
             summaries.append((float(vals["running time"]), float(vals["Exploitable for"]), cpu))
     iters = [int(m.group(1)) for l in text for m in [re.match(r"\[?#?(\d+) iterations", l)] if m]
-    print("%-14s level %d threads %-2d" % (spot, level, threads))
+    print("%-14s level %d threads %-2d simd %d" % (spot, level, threads, simd))
     for target in (0.01, 0.005, 0.003):
         hit = next((s for s in summaries if s[1] <= target * POT), None)
         print("   %.1f %% of pot: %s" % (target * 100, "%.2f s" % hit[0] if hit else "not reached"))
@@ -164,19 +172,31 @@ def main():
     ap.add_argument("--levels", default="0,2")
     ap.add_argument("--threads", default="1,2,4,8,0")
     ap.add_argument("--accuracy", type=float, default=0.003)
+    ap.add_argument("--simd", default="8")
     ap.add_argument("--write-only", metavar="DIR")
+    ap.add_argument("--profile", metavar="RIVER_PROFILE")
     args = ap.parse_args()
+    simds = [int(x) for x in args.simd.split(",")]
     for spot in args.spots.split(","):
         for level in (int(x) for x in args.levels.split(",")):
             for threads in (int(x) for x in args.threads.split(",")):
-                text = script(spot, level, threads, args.accuracy)
-                if args.write_only:
-                    os.makedirs(args.write_only, exist_ok=True)
-                    name = "%s-l%d-t%d.txt" % (spot, level, threads)
-                    with open(os.path.join(args.write_only, name), "w") as f:
-                        f.write(text)
+                if args.profile:
+                    with tempfile.NamedTemporaryFile("w", suffix=".txt", delete=False) as f:
+                        f.write(script(spot, level, threads, args.accuracy))
+                    print("%-14s level %d" % (spot, level))
+                    sys.stdout.flush()
+                    subprocess.run([args.profile, f.name, args.simd, "30", "0.005"])
+                    os.unlink(f.name)
                     continue
-                report(spot, level, threads, run(args.binary, text))
+                for simd in simds:
+                    text = script(spot, level, threads, args.accuracy, simd)
+                    if args.write_only:
+                        os.makedirs(args.write_only, exist_ok=True)
+                        name = "%s-l%d-t%d-s%d.txt" % (spot, level, threads, simd)
+                        with open(os.path.join(args.write_only, name), "w") as f:
+                            f.write(text)
+                        continue
+                    report(spot, level, threads, simd, run(args.binary, text))
 
 
 if __name__ == "__main__":

@@ -182,8 +182,14 @@ void RunRoot(TraversalContext* ctx) {
         Report->nullTerminals = static_cast<int32_t>(terminals - scratch->showdownList.size() -
                                                      scratch->foldList.size());
     }
+    const auto kernelStart =
+        Report ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point();
     EvaluateShowdownTerminals(ctx, scratch->showdownList);
     EvaluateFoldTerminals(ctx, scratch->foldList);
+    if (Report)
+        Report->kernelNanoseconds = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                        std::chrono::steady_clock::now() - kernelStart)
+                                        .count();
 
     const TreeNode* node = ctx->node;
     if (node->kind != 0)
@@ -218,7 +224,7 @@ void TraverseRiverSimd(TraversalContext* ctx) {
     report.terminals = report.nullTerminals = 0;
     report.showdownWidths.clear();
     report.foldWidths.clear();
-    report.nanoseconds = 0;
+    report.nanoseconds = report.kernelNanoseconds = 0;
     observer(report);
     const auto start = std::chrono::steady_clock::now();
     Report = &report;

@@ -50,7 +50,8 @@ struct RiverRootReport {
     int32_t nullTerminals;                // terminals without reach: no kernel call
     std::vector<int32_t> showdownWidths;  // kernel calls in call order
     std::vector<int32_t> foldWidths;
-    int64_t nanoseconds;  // wall time of the whole root
+    int64_t nanoseconds;        // wall time of the whole root
+    int64_t kernelNanoseconds;  // of which in the payoff kernels (phase 2)
 };
 using RiverRootObserver = void (*)(const RiverRootReport&);
 // Installs the observer (null: none, the default). Nothing is measured without one.

@@ -1,0 +1,124 @@
+// Profile of the river path on one spot: river_profile SCRIPT LEVELS [ITERATIONS] [TARGET]
+//
+// Runs the spot's command script (first_solve_spots.py --write-only) in-process up to its
+// build_tree, then per simd level (comma list, e.g. 1,2,4,8): a fresh build, ITERATIONS timed
+// iterations (default 30) reporting iterations per second, kernel calls per width per iteration
+// and the share of traversal thread time spent in river roots; then a fresh build solved to
+// TARGET of the pot (default 0.005, exploitability checked every 10 iterations), reporting wall
+// time and iterations. At simd level 1 river roots take the scalar walk and are not observed.
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cards/hand_evaluator.h"
+#include "interpreter/combo_order.h"
+#include "interpreter/command_loop.h"
+#include "solver/iterations.h"
+#include "solver/river_simd.h"
+#include "solver/solved_tree.h"
+#include "solver/solver_settings.h"
+#include "utilities/kernel_switches.h"
+#include "utilities/output.h"
+
+namespace {
+
+std::atomic<int64_t> ShowdownCalls[9], FoldCalls[5], RiverNanos, Roots;
+
+void Count(const RiverRootReport& r) {
+    if (!r.finished) return;
+    for (int32_t w : r.showdownWidths) ShowdownCalls[w].fetch_add(1);
+    for (int32_t w : r.foldWidths) FoldCalls[w].fetch_add(1);
+    RiverNanos.fetch_add(r.nanoseconds);
+    Roots.fetch_add(1);
+}
+
+// One command with its replies dropped.
+void Run(const std::string& line) {
+    CommandWords words = split_words(line);
+    if (!words.empty()) dispatch_command(words);
+    clear_output_buffer();
+}
+
+// A fresh tree with its storages ready, as go leaves it.
+void Build() {
+    Run("build_tree");
+    CheckTreeStorageReady(g_solvedTree);
+}
+
+double Seconds(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: river_profile SCRIPT LEVELS [ITERATIONS] [TARGET]\n");
+        return 2;
+    }
+    const int iterations = argc > 3 ? std::atoi(argv[3]) : 30;
+    const double target = argc > 4 ? std::atof(argv[4]) : 0.005;
+    InitHandEvalTables();
+    libsubgame_init(0);
+    build_combo_tables();
+    std::vector<std::string> setup;
+    double pot = 0;
+    std::ifstream in(argv[1]);
+    for (std::string line; std::getline(in, line);) {
+        if (line == "build_tree") break;
+        if (line.rfind("set_pot", 0) == 0) {
+            std::istringstream words(line.substr(8));
+            for (double x; words >> x;) pot = x;  // the pot is the last amount
+        }
+        setup.push_back(line);
+    }
+    for (const std::string& line : setup) Run(line);
+    const int threads = libsubgame_get_thread_count();
+    std::stringstream levels(argv[2]);
+    for (std::string word; std::getline(levels, word, ',');) {
+        const int level = std::atoi(word.c_str());
+        simd_level.store(level);
+        Build();
+        for (auto& c : ShowdownCalls) c = 0;
+        for (auto& c : FoldCalls) c = 0;
+        RiverNanos = Roots = 0;
+        SetRiverRootObserver(Count);
+        const auto start = std::chrono::steady_clock::now();
+        for (int i = 0; i < iterations; ++i) RunIteration(g_solvedTree);
+        const double wall = Seconds(start);
+        SetRiverRootObserver(nullptr);
+        std::printf("simd %d threads %d: %.2f iterations/s", level, threads, iterations / wall);
+        if (level > 1) {
+            std::printf(
+                ", river roots %.1f%% of thread time, %.0f roots/iteration\n   showdown "
+                "calls/iteration",
+                100.0 * RiverNanos.load() / 1e9 / (wall * threads),
+                double(Roots.load()) / iterations);
+            for (int w : {8, 6, 4, 3, 2, 1})
+                std::printf(" x%d %.0f", w, double(ShowdownCalls[w].load()) / iterations);
+            std::printf(" | fold calls/iteration");
+            for (int w : {4, 3, 2, 1})
+                std::printf(" x%d %.0f", w, double(FoldCalls[w].load()) / iterations);
+        }
+        std::printf("\n");
+
+        Build();
+        const auto solveStart = std::chrono::steady_clock::now();
+        double exploitability = 1e300;
+        int done = 0;
+        while (exploitability > target * pot && done < 5000) {
+            for (int i = 0; i < 10; ++i, ++done) RunIteration(g_solvedTree);
+            double r0[2], r1[2];
+            exploitability = CalcBestResponse(g_solvedTree, r0, r1, 0).exploitability;
+        }
+        std::printf("   to %.2f%% of the pot: %.2f s, %d iterations (exploitable %.3f)\n",
+                    100 * target, Seconds(solveStart), done, exploitability);
+        std::fflush(stdout);
+    }
+    return 0;
+}
