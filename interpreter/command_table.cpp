@@ -8,6 +8,7 @@
 #include "interpreter/forget_commands.h"
 #include "interpreter/line_commands.h"
 #include "interpreter/node_commands.h"
+#include "interpreter/saved_tree_commands.h"
 #include "interpreter/script_commands.h"
 #include "interpreter/situation_commands.h"
 #include "interpreter/solver_commands.h"
@@ -40,6 +41,13 @@ const CommandTableEntry CommandTable[] = {
     {"set_compression", cmd_set_compression, 2},
     {"qx7_get_actual_compression", cmd_get_actual_compression, 1},
     {"get_actual_compression", cmd_get_actual_compression, 1},
+
+    // Saved trees and tree info lines
+    {"load_tree", cmd_load_tree, 2},
+    {"free_tree", cmd_free_tree, 1},
+    {"reset_tree_info", cmd_reset_tree_info, 1},
+    {"add_info_line", cmd_add_info_line, 2},
+    {"show_tree_info", cmd_show_tree_info, 1},
 
     // Node display
     {"show_node", cmd_show_node, 2},

@@ -83,8 +83,11 @@ void flatten_lines(std::vector<TreeLine>& records, std::vector<LineNode*>& order
     }
 }
 
-void check_range_isomorphism(int32_t startStreet) {
-    if (startStreet < 1 || startStreet > 2 || !IsomorphismByStreet[startStreet]) return;
+void check_range_isomorphism(int32_t startStreet, int32_t isomorphism) {
+    if (isomorphism < 0) isomorphism = startStreet >= 1 && startStreet <= 3
+                                           ? IsomorphismByStreet[startStreet]
+                                           : 0;
+    if (startStreet < 1 || startStreet > 2 || !isomorphism) return;
     // On a turn root the turn's suit is fixed as well: its cards are skipped like the flop's.
     CardMask dead = BoardMasks[0];
     if (startStreet == 2) dead |= BoardMasks[1];
@@ -115,7 +118,7 @@ void check_range_isomorphism(int32_t startStreet) {
     }
 }
 
-void build_tree_from_lines(bool chooseLevel) {
+void build_tree_from_lines(bool chooseLevel, int32_t isomorphism) {
     const int32_t startStreet = 1 + (BoardMasks[1] != 0) + (BoardMasks[2] != 0);
     LineNode* root = line_set().root.get();
     // A root without actions would flatten into one leaf with no parent.
@@ -123,7 +126,8 @@ void build_tree_from_lines(bool chooseLevel) {
     const double pot = PotValues[2];
     // Leaf stakes carry half the pot: a negative one would pay the folder.
     if (!(pot >= 0.0)) throw_command_error("invalid pot");
-    check_range_isomorphism(startStreet);
+    if (isomorphism < 0) isomorphism = IsomorphismByStreet[startStreet];
+    check_range_isomorphism(startStreet, isomorphism);
     std::vector<TreeLine> records;
     std::vector<LineNode*> order;
     flatten_lines(records, order, root, -1, 0.0, startStreet, pot);
@@ -140,7 +144,7 @@ void build_tree_from_lines(bool chooseLevel) {
     const int32_t river = startStreet == 3 ? lowest_card(BoardMasks[2]) : -1;
     const int32_t result = libsubgame_build_tree(
         1, records.data(), static_cast<int32_t>(records.size()), flop[0], flop[1], flop[2], turn,
-        river, PlayerRanges[0].data(), PlayerRanges[1].data(), IsomorphismByStreet[startStreet]);
+        river, PlayerRanges[0].data(), PlayerRanges[1].data(), static_cast<uint8_t>(isomorphism));
     switch (result) {
         case kBuildOk:
             break;

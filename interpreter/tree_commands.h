@@ -39,12 +39,14 @@ void flatten_lines(std::vector<TreeLine>& records, std::vector<LineNode*>& order
                    int32_t parent, double key, int32_t startStreet, double pot);
 
 // The inconsistent-range command error when isomorphism is on for the start street and a
-// player's weights differ within a hand class (cards on the board skipped).
-void check_range_isomorphism(int32_t startStreet);
+// player's weights differ within a hand class (cards on the board skipped). isomorphism -1: the
+// start street's IsomorphismByStreet setting.
+void check_range_isomorphism(int32_t startStreet, int32_t isomorphism = -1);
 
 // Builds the tree from the current situation; on success the tree state takes the board, pot,
 // start street and stack it was built with. Errors are command errors; the old tree stays.
-void build_tree_from_lines(bool chooseLevel);
+// isomorphism -1 builds with the start street's setting; a saved tree passes its own bit.
+void build_tree_from_lines(bool chooseLevel, int32_t isomorphism = -1);
 // ConfiguredCompression applied, or a level chosen from memory when it is -1.
 void auto_compression_level();
 // Records the level and remakes the tree's storage with its pair of storage kinds.

@@ -9,6 +9,8 @@ FileReader::~FileReader() {
 
 void FileReader::read(void* destination, size_t byteCount) {
     if (byteCount == 0) return;
+    // A short file leaves errno alone: clear it so the reply says 0, not a stale number.
+    errno = 0;
     if (std::fread(destination, byteCount, 1, stream_) != 1) {
         throw IOException("can't read from file (errno " + std::to_string(errno) + ")");
     }

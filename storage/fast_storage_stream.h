@@ -49,7 +49,7 @@ public:
     void raiseReserve(int64_t bytes) override;
 
     // A read ran past the bytes loaded from a file.
-    bool damaged() const { return damaged_; }
+    bool damaged() const override { return damaged_; }
 
     int64_t need() const { return need_; }
     int64_t position() const { return position_; }

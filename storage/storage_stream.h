@@ -43,4 +43,7 @@ public:
     // Lifts the cap on the stream's growth to at least bytes (a stream loaded from a file
     // carries the file's reserve, which may be below what the next write-back needs).
     virtual void raiseReserve(int64_t bytes) = 0;
+    // True once a read met bytes the stream does not hold (a damaged saved block); such reads
+    // give zeros.
+    virtual bool damaged() const { return false; }
 };
