@@ -166,7 +166,11 @@ void TrialDecodeRiverStreams(SolvedTree* tree) {
         try {
             EnsureThreadPool(*tree->hands);
             for (uint8_t which = 0; which < 2; ++which) {
-                if (tree->streamKinds[which] == 0) continue;
+                // Only turns the file carries streams for: opening another would give its
+                // storages new empty streams, which the saved tree did not have.
+                auto* top = dynamic_cast<CompressedRiverStorage*>(
+                    which == 0 ? jobs[i].first->regrets : jobs[i].first->strategySums);
+                if (top == nullptr || top->ownStream(jobs[i].second) == nullptr) continue;
                 OpenRiverKind(tree, jobs[i].first, jobs[i].second, which, WalkRule::All);
                 CloseRiverKind(tree, jobs[i].first, jobs[i].second, which, WalkRule::None);
             }

@@ -1,0 +1,273 @@
+// Support for the saved-tree tests: a writer of saved-tree files (versions 1 to 7) from the live
+// tree and the interpreter state, and an in-process command runner. The writer reuses the
+// storages' save operations and serialize_tree_info and hand-encodes the rest from the layouts.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "cards/hand_set.h"
+#include "compression/row_coder.h"
+#include "compression/row_transform.h"
+#include "interpreter/command_loop.h"
+#include "interpreter/line_set.h"
+#include "interpreter/saved_tree_commands.h"
+#include "interpreter/situation.h"
+#include "interpreter/tree_commands.h"
+#include "interpreter/tree_state.h"
+#include "solver/saved_tree_reader.h"
+#include "solver/solved_tree.h"
+#include "storage/binary_io.h"
+#include "storage/compressed_river_storage.h"
+#include "storage/lock_record.h"
+#include "storage/node_data.h"
+#include "storage/river_storage.h"
+#include "storage/row_packing.h"
+#include "storage/strategy_kernels.h"
+#include "utilities/output.h"
+
+namespace saved_tree {
+
+struct WriterOptions {
+    int32_t version = 7;
+    bool omittedRows = false;
+    bool fastRows = false;  // version >= 6: the fast reader's selector for the row sections
+    int32_t slowKind = 2;   // coder kind of the slow reader's block
+};
+
+// One command in process: the reply lines, or the error reply.
+inline std::string Cmd(const std::string& line) {
+    CommandWords words = split_words(line);
+    std::string out;
+    try {
+        dispatch_command(words);
+    } catch (const std::exception& e) {
+        out = e.what();
+        out += "\n";
+    }
+    out += output_buffer();
+    clear_output_buffer();
+    set_show_hash_lines(false);  // as a flush does
+    return out;
+}
+
+template <class T>
+void Put(MemoryWriter& out, const T& v) {
+    WriteValue<T>(out, v);
+}
+
+inline void PutLine(MemoryWriter& out, const LineNode& node) {
+    Put<int32_t>(out, node.player);
+    Put<int32_t>(out, node.street);
+    Put<int32_t>(out, node.bets);
+    Put<int32_t>(out, node.recordIndex);
+    Put<double>(out, node.amount);
+    Put<double>(out, node.contribution[0]);
+    Put<double>(out, node.contribution[1]);
+    Put<int32_t>(out, static_cast<int32_t>(node.children.size()));
+    for (const auto& [key, child] : node.children) {
+        Put<double>(out, key);
+        PutLine(out, *child);
+    }
+}
+
+inline void PutRecord(MemoryWriter& out, const NodeData& r, int32_t version) {
+    if (version < 4) {
+        for (const PooledArray& row : r.rows) {
+            Put<int32_t>(out, row.count);
+            for (int32_t i = 0; i < row.count; ++i) {
+                const float v = row.data ? row.data[i] : 0.0f;
+                if (version < 2)
+                    Put<double>(out, v);
+                else
+                    Put<float>(out, v);
+            }
+        }
+    } else {
+        Put<uint8_t>(out, r.rowZeroAbsent);
+        Put<uint8_t>(out, r.rowOneAbsent);
+        const uint8_t absent[2] = {r.rowZeroAbsent, r.rowOneAbsent};
+        for (int a = 0; a < 2; ++a) {
+            if (absent[a]) continue;
+            const PooledArray& row = r.rows[a];
+            Put<int32_t>(out, row.count);
+            for (int32_t i = 0; i < row.count; ++i) {
+                const double v = std::nearbyint((row.data ? row.data[i] : 0.0f) * 150.0);
+                Put<int16_t>(out, static_cast<int16_t>(std::fmax(-32768.0, std::fmin(32767.0, v))));
+            }
+        }
+    }
+    Put<uint8_t>(out, r.done);
+    Put<uint64_t>(out, r.doneBits);
+}
+
+// The river block layout: lock records per runout, then per turn, runout and action the row,
+// raw or (16-bit, version >= 4) fast-packed. A float regret storage written as 16-bit rows is
+// quantised the way the 16-bit storage's setAction does.
+inline void PutRiverStorage(MemoryWriter& out, UncompressedRiverStorage* s, int32_t version,
+                            bool as16) {
+    const FlatIndexLists* layout = s->layout();
+    for (int32_t t = 0; t < layout->turnCount; ++t)
+        for (uint32_t j = 0; j < layout->turnRunouts[t].count; ++j)
+            SaveLockRecord(out, *s->flagsPtr(t, static_cast<int32_t>(j)));
+    auto* f = dynamic_cast<RiverStorage*>(s);
+    auto* h = dynamic_cast<ShortRiverStorage*>(s);
+    std::vector<uint16_t> q(kComboCount);
+    std::vector<uint8_t> packed(PackedRow16Bound(kComboCount));
+    for (int32_t t = 0; t < layout->turnCount; ++t) {
+        for (uint32_t j = 0; j < layout->turnRunouts[t].count; ++j) {
+            const int32_t river = static_cast<int32_t>(j);
+            const int32_t n = s->numHands(t, river);
+            for (int32_t a = 0; a < s->numActions(); ++a) {
+                if (f && !as16) {
+                    out.write(f->row(t, river, a), sizeof(float) * n);
+                    continue;
+                }
+                if (f)
+                    QuantizeRow16(q.data(), f->row(t, river, a), n);
+                else
+                    std::memcpy(q.data(), h->row(t, river, a), sizeof(uint16_t) * n);
+                if (version < 4) {
+                    out.write(q.data(), sizeof(uint16_t) * n);
+                } else {
+                    const uint8_t* end = PackRow16(packed.data(), q.data(), n);
+                    Put<int16_t>(out, static_cast<int16_t>(end - packed.data()));
+                    out.write(packed.data(), static_cast<size_t>(end - packed.data()));
+                }
+            }
+        }
+    }
+}
+
+inline void PutStorage(MemoryWriter& out, StorageInterface* s, int32_t version, bool as16) {
+    if (auto* river = dynamic_cast<UncompressedRiverStorage*>(s))
+        PutRiverStorage(out, river, version, as16);
+    else
+        s->save(out);
+}
+
+// Rows through the file's row-section reader: a selector (version >= 6), then fast-packed rows
+// or one slow block of the chosen coder kind.
+class RowSection {
+public:
+    RowSection(MemoryWriter& out, const WriterOptions& o) : out_(out), o_(o) {
+        fast_ = o.version >= 6 && o.fastRows;
+        if (o.version >= 6) Put<uint8_t>(out, fast_ ? 1 : 0);
+        if (!fast_) {
+            coder_ = MakeCompressor(o.slowKind, nullptr, nullptr, write, this, &stats_);
+            if (!coder_) throw std::runtime_error("no coder");
+        }
+    }
+    void row32(const uint32_t* v, int32_t n) {
+        if (n <= 0) return;
+        if (!fast_) return CompressRow32(coder_, v, nullptr, n);
+        std::vector<uint8_t> b(PackedRow32Bound(n));
+        const uint8_t* end = PackRow32(b.data(), v, n);
+        Put<int16_t>(out_, static_cast<int16_t>(end - b.data()));
+        out_.write(b.data(), static_cast<size_t>(end - b.data()));
+    }
+    void row16(const uint16_t* v, int32_t n) {
+        if (n <= 0) return;
+        if (!fast_) return CompressRow16(coder_, v, nullptr, n);
+        std::vector<uint8_t> b(PackedRow16Bound(n));
+        const uint8_t* end = PackRow16(b.data(), v, n);
+        Put<int16_t>(out_, static_cast<int16_t>(end - b.data()));
+        out_.write(b.data(), static_cast<size_t>(end - b.data()));
+    }
+    void finish() {
+        if (fast_) return;
+        DeleteCompressor(coder_);
+        for (const auto& s : streams_) {
+            Put<uint64_t>(out_, s.size());
+            out_.write(s.data(), s.size());
+        }
+    }
+
+private:
+    static void write(void* ctx, int32_t s, void* data, int32_t n) {
+        auto* self = static_cast<RowSection*>(ctx);
+        const auto* p = static_cast<const uint8_t*>(data);
+        self->streams_[s].insert(self->streams_[s].end(), p, p + n);
+    }
+    MemoryWriter& out_;
+    WriterOptions o_;
+    bool fast_ = false;
+    CompressorInterface* coder_ = nullptr;
+    CompressionStats stats_{};
+    std::vector<uint8_t> streams_[24];
+};
+
+// The whole file of the live tree (no forgotten street is written: the tree's own).
+inline std::vector<uint8_t> WriteSavedTree(const WriterOptions& o) {
+    SolvedTree* tree = g_solvedTree;
+    if (!tree) throw std::runtime_error("no tree");
+    const int32_t v = o.version;
+    const int32_t forgotten = tree->forgottenStreet;
+    MemoryWriter out;
+    out.write("QX7:", 4);
+    Put<int32_t>(out, v);
+    if (v >= 4) Put<uint8_t>(out, o.omittedRows ? 1 : 0);
+    for (CardMask m : TreeBoardMasks) Put<uint64_t>(out, m);
+    for (double p : PotValues) Put<double>(out, p);
+    for (const auto& range : PlayerRanges) out.write(range.data(), sizeof(double) * kComboCount);
+    PutLine(out, *line_set().root);
+    Put<uint32_t>(out, tree->flags);
+    Put<int32_t>(out, forgotten);
+    Put<int32_t>(out, tree->resultsIteration);
+    for (const auto& pair : tree->bestResponse)
+        for (double x : pair) Put<double>(out, x);
+    Put<double>(out, tree->meanValue);
+    Put<double>(out, tree->exploitability);
+    Put<int32_t>(out, AppliedCompression);
+    Put<uint32_t>(out, static_cast<uint32_t>(tree->iteration));
+    // A turn root below version 5 loads 16-bit river regrets.
+    const bool regrets16 = tree->rootStreet() == 2 && v < 5;
+    for (TreeNode& node : tree->nodes) {
+        if (node.nodeDataCount > 0 && (forgotten < 0 || node.street <= forgotten || v < 3))
+            for (int32_t r = 0; r < node.nodeDataCount; ++r) PutRecord(out, node.nodeData[r], v);
+        if (forgotten < 0 || v < 4) {
+            if (node.regrets) PutStorage(out, node.regrets, v, regrets16);
+            if (node.strategySums) PutStorage(out, node.strategySums, v, false);
+        }
+    }
+    if (v >= 4) {
+        std::vector<NodeData*> records;
+        for (TreeNode& node : tree->nodes) {
+            if (node.nodeDataCount == 0 || (forgotten >= 0 && node.street > forgotten)) continue;
+            for (int32_t r = 0; r < node.nodeDataCount; ++r) {
+                records.push_back(&node.nodeData[r]);
+                for (int a = 2; a < 6; ++a) Put<int32_t>(out, node.nodeData[r].rows[a].count);
+            }
+        }
+        if (!o.omittedRows) {
+            RowSection rows(out, o);
+            std::vector<uint32_t> codes(kComboCount);
+            for (NodeData* r : records) {
+                for (int a = 2; a < 6; ++a) {
+                    const PooledArray& row = r->rows[a];
+                    for (int32_t i = 0; i < row.count; ++i) {
+                        const double x = std::nearbyint((row.data ? row.data[i] : 0.0f) * 100.0);
+                        codes[i] = zigzag_encode(static_cast<uint32_t>(static_cast<int32_t>(
+                            std::fmax(-2147483647.0, std::fmin(2147483647.0, x)))));
+                    }
+                    rows.row32(codes.data(), row.count);
+                }
+            }
+            rows.finish();
+        }
+    }
+    if (v >= 7) serialize_tree_info(out);
+    return out.take();
+}
+
+inline void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+}  // namespace saved_tree
