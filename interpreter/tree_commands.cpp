@@ -84,9 +84,8 @@ void flatten_lines(std::vector<TreeLine>& records, std::vector<LineNode*>& order
 }
 
 void check_range_isomorphism(int32_t startStreet, int32_t isomorphism) {
-    if (isomorphism < 0) isomorphism = startStreet >= 1 && startStreet <= 3
-                                           ? IsomorphismByStreet[startStreet]
-                                           : 0;
+    if (isomorphism < 0)
+        isomorphism = startStreet >= 1 && startStreet <= 3 ? IsomorphismByStreet[startStreet] : 0;
     if (startStreet < 1 || startStreet > 2 || !isomorphism) return;
     // On a turn root the turn's suit is fixed as well: its cards are skipped like the flop's.
     CardMask dead = BoardMasks[0];

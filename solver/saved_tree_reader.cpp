@@ -70,8 +70,7 @@ void LoadNodeRecord(NodeData& record, BinaryReader& in, int32_t version, int32_t
 }
 
 bool RecordsInFile(const TreeNode& node, int32_t forgotten, int32_t version) {
-    return node.nodeDataCount > 0 &&
-           (forgotten < 0 || node.street <= forgotten || version < 3);
+    return node.nodeDataCount > 0 && (forgotten < 0 || node.street <= forgotten || version < 3);
 }
 
 bool RowsInFile(const TreeNode& node, int32_t forgotten) {

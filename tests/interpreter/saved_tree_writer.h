@@ -202,20 +202,35 @@ private:
     std::vector<uint8_t> streams_[24];
 };
 
-// The whole file of the live tree (no forgotten street is written: the tree's own).
-inline std::vector<uint8_t> WriteSavedTree(const WriterOptions& o) {
+// Where the fields of a written file begin.
+struct FileMarks {
+    size_t version, flag, board, pot, ranges, lines, header, level, iteration, nodes, rowCounts,
+        rows, info, end;
+};
+
+// The whole file of the live tree (the tree's own forgotten street, none today).
+inline std::vector<uint8_t> WriteSavedTree(const WriterOptions& o, FileMarks* marks = nullptr) {
+    FileMarks m{};
     SolvedTree* tree = g_solvedTree;
     if (!tree) throw std::runtime_error("no tree");
     const int32_t v = o.version;
     const int32_t forgotten = tree->forgottenStreet;
     MemoryWriter out;
+    auto at = [&out] { return out.bytes().size(); };
     out.write("QX7:", 4);
+    m.version = at();
     Put<int32_t>(out, v);
+    m.flag = at();
     if (v >= 4) Put<uint8_t>(out, o.omittedRows ? 1 : 0);
-    for (CardMask m : TreeBoardMasks) Put<uint64_t>(out, m);
+    m.board = at();
+    for (CardMask mask : TreeBoardMasks) Put<uint64_t>(out, mask);
+    m.pot = at();
     for (double p : PotValues) Put<double>(out, p);
+    m.ranges = at();
     for (const auto& range : PlayerRanges) out.write(range.data(), sizeof(double) * kComboCount);
+    m.lines = at();
     PutLine(out, *line_set().root);
+    m.header = at();
     Put<uint32_t>(out, tree->flags);
     Put<int32_t>(out, forgotten);
     Put<int32_t>(out, tree->resultsIteration);
@@ -223,8 +238,11 @@ inline std::vector<uint8_t> WriteSavedTree(const WriterOptions& o) {
         for (double x : pair) Put<double>(out, x);
     Put<double>(out, tree->meanValue);
     Put<double>(out, tree->exploitability);
+    m.level = at();
     Put<int32_t>(out, AppliedCompression);
+    m.iteration = at();
     Put<uint32_t>(out, static_cast<uint32_t>(tree->iteration));
+    m.nodes = at();
     // A turn root below version 5 loads 16-bit river regrets.
     const bool regrets16 = tree->rootStreet() == 2 && v < 5;
     for (TreeNode& node : tree->nodes) {
@@ -235,6 +253,7 @@ inline std::vector<uint8_t> WriteSavedTree(const WriterOptions& o) {
             if (node.strategySums) PutStorage(out, node.strategySums, v, false);
         }
     }
+    m.rowCounts = at();
     if (v >= 4) {
         std::vector<NodeData*> records;
         for (TreeNode& node : tree->nodes) {
@@ -244,6 +263,7 @@ inline std::vector<uint8_t> WriteSavedTree(const WriterOptions& o) {
                 for (int a = 2; a < 6; ++a) Put<int32_t>(out, node.nodeData[r].rows[a].count);
             }
         }
+        m.rows = at();
         if (!o.omittedRows) {
             RowSection rows(out, o);
             std::vector<uint32_t> codes(kComboCount);
@@ -261,13 +281,17 @@ inline std::vector<uint8_t> WriteSavedTree(const WriterOptions& o) {
             rows.finish();
         }
     }
+    m.info = at();
     if (v >= 7) serialize_tree_info(out);
+    m.end = at();
+    if (marks) *marks = m;
     return out.take();
 }
 
 inline void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
     std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
 }
 
 }  // namespace saved_tree
