@@ -49,6 +49,22 @@ double reach_probability(int player, const NodePath& path) {
     return num / den;
 }
 
+// The share of the acting player's reach at the node that takes the child's action, over the
+// combinations the action has a probability for: a dealt card leaves the combinations holding
+// it out of the child's reach, and counting them at the node would keep the shares of a turn or
+// river node from summing to 1.
+double action_share(const std::vector<double>& at_node, int player, const NodePath& child) {
+    const std::vector<double> reach = range_at_path(player, child);
+    double num = 0.0;
+    double den = 0.0;
+    for (size_t c = 0; c < reach.size(); ++c)
+        if (!std::isnan(reach[c]) && !std::isnan(at_node[c])) {
+            num += reach[c];
+            den += at_node[c];
+        }
+    return num / den;
+}
+
 double non_nan_sum(const std::vector<double>& values) {
     double sum = 0.0;
     for (double v : values)
@@ -108,6 +124,7 @@ void cmd_show_probs(CommandWords& words) {
     const bool listed = !path.streetClosed && !is_root_path(path) && !path.node->children.empty();
     if (listed && p[path.node->player] > 0) {
         const int q = path.node->player;
+        const std::vector<double> at_node = range_at_path(q, path);
         int i = 0;
         for (const auto& entry : path.node->children) {
             // The child itself, not a path re-parsed from its label: labels truncate amounts.
@@ -116,7 +133,7 @@ void cmd_show_probs(CommandWords& words) {
             child.streetClosed = 0;
             char item[96];
             std::snprintf(item, sizeof item, "%s%s %.12g", i == 0 ? "" : " ",
-                          action_label(*path.node, i).c_str(), reach_probability(q, child) / p[q]);
+                          action_label(*path.node, i).c_str(), action_share(at_node, q, child));
             items += item;
             ++i;
         }

@@ -153,7 +153,14 @@ TEST_P(PrintedNumbers, AgreeWithEachOther) {
                                             "r:0:c:c:Qd:c:c:2s",
                                             "r:0:c:c:Qd:c:c:2s:c",
                                             "r:0:b50:c:Qd:b150:c:2s"};
-    const std::map<std::string, int> flopActing = {{"r:0", 0}, {"r:0:c", 1}, {"r:0:b50", 1}};
+    const std::map<std::string, int> acting = {{"r:0", 0},
+                                               {"r:0:c", 1},
+                                               {"r:0:b50", 1},
+                                               {"r:0:c:c:Qd", 0},
+                                               {"r:0:b50:c:Qd", 0},
+                                               {"r:0:c:c:Qd:c:c:2s", 0},
+                                               {"r:0:c:c:Qd:c:c:2s:c", 1},
+                                               {"r:0:b50:c:Qd:b150:c:2s", 0}};
     struct NodeAsks {
         int probs, freq, eq[2], range[2], strategy;
     };
@@ -202,20 +209,27 @@ TEST_P(PrintedNumbers, AgreeWithEachOther) {
             childAsks[n].push_back(children.ask("calc_line_freq " + n + ":" + label));
         const Values e0 = numbers(out[asks[n].eq[0]][2]), e1 = numbers(out[asks[n].eq[1]][2]);
         EXPECT_NEAR(e0[0] + e1[0], 1.0, 1e-6) << n;
-        if (!flopActing.count(n)) continue;
-        // Flop nodes: items sum to 1 and are the acting range's shares of each action.
+        // Items sum to 1 and are the acting range's shares of each action, over the
+        // combinations that miss every dealt card.
+        CardMask dead = board;
+        for (const char* card : {"Qd", "2s"})
+            if (n.find(card) != std::string::npos) {
+                CardMask m = 0;
+                ParseCards(&m, card);
+                dead |= m;
+            }
         const Values range[2] = {numbers(out[asks[n].range[0]][0]),
                                  numbers(out[asks[n].range[1]][0])};
         const auto items = probs_items(sec[0]);
         const Lines& strat = out[asks[n].strategy];
-        const int q = flopActing.at(n);
+        const int q = acting.at(n);
         double total = 0;
         for (size_t a = 0; a < items.size(); ++a) {
             total += items[a].second;
             const Values sigma = numbers(strat[a]);
             double num = 0, den = 0;
             for (int k = 0; k < kComboCount; ++k) {
-                if (HandOrderMasks[k] & board) continue;  // no strategy on the board's cards
+                if (HandOrderMasks[k] & dead) continue;  // no strategy on a dealt card
                 num += range[q][k] * sigma[k];
                 den += range[q][k];
             }
