@@ -60,8 +60,7 @@ void StoreRootReach(PooledArray* row, uint8_t* absent, const PooledArray& reach,
         CopyRowToHeap(row, reach);
         *absent = 1;
     }
-    const float sum = RowSum(*row);
-    if (sum > FLT_EPSILON) ScaleRow(row, kReachTotal / sum);
+    ScaleRootReach(row);
 }
 
 // Sizes of storages made after the forgetting; the tree's totals describe the full tree.
@@ -352,4 +351,9 @@ double ResolveForgottenSubtree(SolvedTree* tree, TreeNode* root, int32_t turn, i
     d.doneBits |= bit;
     Resolves.fetch_add(1);
     return v;
+}
+
+void ScaleRootReach(PooledArray* row) {
+    const float sum = RowSum(*row);
+    if (sum > FLT_EPSILON) ScaleRow(row, kReachTotal / sum);
 }

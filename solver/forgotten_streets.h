@@ -17,10 +17,10 @@ enum StreetResult : int32_t {
     kStreetOk = 0,
     kStreetNoTree = 1,
     kStreetSolverRunning = 2,
-    kStreetBadArgument = 3,    // a street other than 2 (turns) or 3 (rivers)
-    kStreetNotBelowRoot = 4,   // the street is the root's street or above it
-    kStreetTurnsForgotten = 5, // rivers asked while the turns are forgotten
-    kStreetIncomplete = 6,     // "INCOMPLETE_TREE" set, or storages missing above the street
+    kStreetBadArgument = 3,     // a street other than 2 (turns) or 3 (rivers)
+    kStreetNotBelowRoot = 4,    // the street is the root's street or above it
+    kStreetTurnsForgotten = 5,  // rivers asked while the turns are forgotten
+    kStreetIncomplete = 6,      // "INCOMPLETE_TREE" set, or storages missing above the street
 };
 
 // Deletes the storages of street (2 turns and rivers, 3 rivers) and every later one, keeping
@@ -39,6 +39,10 @@ int32_t libsubgame_rebuild_forgotten_streets();
 double libsubgame_solve_partial(int32_t node, int32_t turnCard, int32_t riverCard);
 // The forgotten street (2 or 3), -1 when none or without a tree.
 int32_t libsubgame_get_forgotten_street();
+
+// Scales a stored root reach row to sum 200 when its float sum exceeds FLT_EPSILON: the scale
+// of every re-solve's reach, whether the forgetting or a saved tree stored the row.
+void ScaleRootReach(PooledArray* row);
 
 // Destroys both storages of every node of the street; resident := 0.
 void DeleteStreetStorages(SolvedTree* tree, int32_t street);

@@ -1,6 +1,5 @@
 #include "solver/saved_tree_reader.h"
 
-#include <cfloat>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -9,7 +8,7 @@
 #include "cards/hand_set.h"
 #include "compression/saved_row_reader.h"
 #include "solver/chance_nodes.h"
-#include "solver/row_scaling.h"
+#include "solver/forgotten_streets.h"
 #include "solver/runout_walks.h"
 #include "solver/solved_tree.h"
 #include "solver/tree_storage.h"
@@ -107,16 +106,14 @@ void LoadNodeRows(TreeNode& node, SaveDecompressor& rows, int32_t turn) {
     for (PooledArray& row : actions) ReleasePooledArray(&row);
 }
 
-// A heap copy of a reach row scaled to sum 200, as the forgetting stores it.
+// A heap copy of a reach row scaled as the forgetting stores it.
 void StoreScaledReach(PooledArray* dst, const PooledArray& src) {
     ReleasePooledArray(dst);
     dst->count = src.count;
     if (!src.data) return;
     ResizePooledArray(dst, src.count, false);
     std::memcpy(dst->data, src.data, sizeof(float) * static_cast<size_t>(src.count));
-    float sum = 0.0f;
-    for (int32_t i = 0; i < src.count; ++i) sum += src.data[i];
-    if (sum > FLT_EPSILON) ScaleRow(dst, 200.0f / sum);
+    ScaleRootReach(dst);
 }
 
 // The reach rows the file leaves out, rebuilt from the loaded strategies.

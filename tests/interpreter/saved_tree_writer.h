@@ -202,6 +202,56 @@ private:
     std::vector<uint8_t> streams_[24];
 };
 
+// For every node below the forgotten street with a regret storage, per turn it reads (the flop:
+// -1; a turn node: each turn record), its strategy in thousandths, one row per action.
+template <class Visit>
+void ForEachStrategyRow(int32_t forgotten, Visit visit) {
+    SolvedTree* tree = g_solvedTree;
+    const int32_t turns = static_cast<int32_t>(tree->hands->records.size());
+    for (TreeNode& node : tree->nodes) {
+        if (node.street >= forgotten || !node.regrets || node.children.empty()) continue;
+        if (node.street != 1 && node.street != 2) continue;
+        for (int32_t t = node.street == 1 ? -1 : 0; t < (node.street == 1 ? 0 : turns); ++t) {
+            const size_t k = node.children.size();
+            const int32_t n = node.regrets->numHands(t, -1);
+            std::vector<float> defaults(k, 1.0f / static_cast<float>(k));
+            std::vector<PooledArray> p(k);
+            node.regrets->getStrategy(p.data(), t, -1, defaults.data());
+            std::vector<std::vector<uint16_t>> thousandths(k, std::vector<uint16_t>(n));
+            for (size_t a = 0; a < k; ++a) {
+                for (int32_t i = 0; i < n; ++i)
+                    thousandths[a][i] = static_cast<uint16_t>(
+                        std::nearbyint(1000.0 * (p[a].data ? p[a].data[i] : 0.0f)));
+                ReleasePooledArray(&p[a]);
+            }
+            visit(node, t, &thousandths);
+        }
+    }
+}
+
+// Sets every flop and turn strategy to its thousandths, the last action taking the rest, as a
+// saved tree's strategy rows bring it back.
+inline void SetThousandths(int32_t forgotten) {
+    ForEachStrategyRow(forgotten,
+                       [](TreeNode& node, int32_t t, std::vector<std::vector<uint16_t>>* rows) {
+                           const size_t k = rows->size();
+                           const int32_t n = static_cast<int32_t>((*rows)[0].size());
+                           std::vector<PooledArray> a(k);
+                           for (PooledArray& r : a) ConstructPooledArray(&r, n, true, false);
+                           for (int32_t i = 0; i < n; ++i) a[k - 1].data[i] = 1000.0f;
+                           for (size_t j = 0; j + 1 < k; ++j)
+                               for (int32_t i = 0; i < n; ++i) {
+                                   a[j].data[i] = (*rows)[j][i];
+                                   a[k - 1].data[i] -= a[j].data[i];
+                               }
+                           for (int32_t i = 0; i < n; ++i)
+                               a[k - 1].data[i] = std::fmax(a[k - 1].data[i], 0.0f);
+                           for (size_t j = 0; j < k; ++j)
+                               node.regrets->setAction(t, -1, static_cast<int32_t>(j), a[j]);
+                           for (PooledArray& r : a) ReleasePooledArray(&r);
+                       });
+}
+
 // Where the fields of a written file begin.
 struct FileMarks {
     size_t version, flag, board, pot, ranges, lines, header, level, iteration, nodes, rowCounts,
@@ -280,6 +330,15 @@ inline std::vector<uint8_t> WriteSavedTree(const WriterOptions& o, FileMarks* ma
             }
             rows.finish();
         }
+    }
+    if (v >= 4 && forgotten >= 0) {
+        RowSection rows(out, o);
+        ForEachStrategyRow(
+            forgotten, [&](TreeNode&, int32_t, std::vector<std::vector<uint16_t>>* actions) {
+                for (size_t a = 0; a + 1 < actions->size(); ++a)
+                    rows.row16((*actions)[a].data(), static_cast<int32_t>((*actions)[a].size()));
+            });
+        rows.finish();
     }
     m.info = at();
     if (v >= 7) serialize_tree_info(out);
