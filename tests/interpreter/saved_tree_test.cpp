@@ -143,6 +143,13 @@ TEST(SavedTree, RoundTripsAndSolvesOn) {
         Cmd("wait_for_solver");
         EXPECT_EQ(FirstDifference(StorageBytes(), solvedOn), -1) << solvedOn.size();
     }
+    // While the solver runs, the tree stays.
+    ASSERT_EQ(Cmd("go 1000000 steps"), "go ok!\n");
+    EXPECT_EQ(Cmd("free_tree"), "ERROR: free_tree Can't do that when solver is running\n");
+    EXPECT_EQ(Cmd("load_tree " + path), "ERROR: load_tree Can't do that when solver is running\n");
+    Cmd("stop");
+    Cmd("wait_for_solver");
+    EXPECT_EQ(Cmd("is_tree_present"), "true\n");
     std::remove(path.c_str());
 }
 
