@@ -12,6 +12,7 @@
 #include "interpreter/node_path.h"
 #include "interpreter/result_summary.h"
 #include "interpreter/tree_state.h"
+#include "solver/iteration_log.h"
 #include "solver/iterations.h"
 #include "solver/solver_settings.h"
 #include "solver/solver_thread.h"
@@ -110,6 +111,9 @@ void cmd_calc_results(CommandWords&) {
     require_tree();
     IterationLogRecord record{};
     libsubgame_calc_results(&record);
+    // The record has no running time of its own (its rates would always read 0): the traffic is
+    // that of the solve so far, so the rates take the time of its last check.
+    record.seconds = libsubgame_last_check_seconds();
     uint64_t bytesRead = 0, bytesWritten = 0;
     libsubgame_storage_traffic(&bytesRead, &bytesWritten);
     print_command_summary(record, TreePot, bytesRead, bytesWritten);

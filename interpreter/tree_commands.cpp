@@ -196,8 +196,6 @@ void auto_compression_level() {
 }
 
 void apply_compression_level(int32_t level) {
-    // Levels 3 and 4 need compressed streams, which do not exist yet: they run as level 2.
-    if (level > 2) level = 2;
     AppliedCompression = level;
     static const int32_t kPairs[5][2] = {{0, 0}, {0, 1}, {1, 1}, {1, 2}, {2, 2}};
     const int32_t plain[2] = {0, 0};

@@ -41,3 +41,8 @@ IterationLogRecord* libsubgame_copy_iteration_log(uint32_t* count) {
     *count = static_cast<uint32_t>(Log.size());
     return static_cast<IterationLogRecord*>(copy);
 }
+
+double libsubgame_last_check_seconds() {
+    std::lock_guard<std::mutex> lock(LogMutex);
+    return Log.empty() ? 0.0 : Log.back().seconds;
+}

@@ -27,3 +27,7 @@ std::vector<IterationLogRecord> IterationLogSnapshot();
 // when no solver thread exists; null with count unchanged when the allocation fails. The caller
 // releases it with libsubgame_free.
 IterationLogRecord* libsubgame_copy_iteration_log(uint32_t* count);
+
+// Running time of the newest record (the last check of the current or last solve); 0 when the
+// log is empty. The storage traffic rates of calc_results divide by it.
+double libsubgame_last_check_seconds();

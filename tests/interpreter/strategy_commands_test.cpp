@@ -271,6 +271,12 @@ TEST_P(StrategyCommands, LongLockedNodesKeepSetValuesLevel1) {
 TEST_P(StrategyCommands, LongLockedNodesKeepSetValuesLevel2) {
     locked_nodes_keep_set_values(2);
 }
+TEST_F(StrategyCommands, LongLockedNodesKeepSetValuesLevel3) {
+    locked_nodes_keep_set_values(3);
+}
+TEST_F(StrategyCommands, LongLockedNodesKeepSetValuesLevel4) {
+    locked_nodes_keep_set_values(4);
+}
 
 // The river game: OOP holds aces (value) and four-three (air) on Ks Jh 8d 5c 2s, IP holds queens
 // (a bluff-catcher); OOP may bet the pot (100) or check, IP calls or folds. Closed form: IP
@@ -536,7 +542,7 @@ TEST_P(StrategyCommands, LongQueriesAndEditsWhileSolving) {
         s += "set_range OOP " + join(by_combo(rank_range_oop)) + "\n";
         s += "set_range IP " + join(by_combo(rank_range_ip)) + "\n";
         s += root.lines;
-        s += "build_tree\nset_compression 2\ngo 100000 steps\n";
+        s += "build_tree\nset_compression 4\ngo 100000 steps\n";
         s += loop(root.paths);
         s += "stop\nwait_for_solver\n";
         int status = -1;

@@ -96,11 +96,11 @@ TEST(TreeCommands, BuildLeavesTheTreeState) {
     EXPECT_EQ(g_solvedTree->nodes.size(), 9u);
     EXPECT_EQ(line_set().root->recordIndex, 0);
     EXPECT_EQ(line_set().root->children.begin()->second->recordIndex, 1);
-    // No memory at all: the highest level, run as level 2 for now.
+    // No memory at all: the highest level.
     set_free_memory_source([] { return uint64_t{0}; });
     auto again = Words("build_tree");
     cmd_build_tree(again);
-    EXPECT_EQ(AppliedCompression, 2);
+    EXPECT_EQ(AppliedCompression, 4);
     // A rejected build keeps the tree and the state of the last good one.
     BoardMasks[1] = CardBit(0);  // 2c: a turn root
     PotValues[2] = 300;

@@ -1,0 +1,182 @@
+// Compression levels through the commands: every word of set_compression and the automatic
+// choice apply the level's stream kinds; a level-4 solve reports its storage traffic; levels 3
+// and 4 converge with level 2 through go and calc_results in the real program.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "cards/hand_evaluator.h"
+#include "interpreter/combo_order.h"
+#include "interpreter/command_loop.h"
+#include "interpreter/line_set.h"
+#include "interpreter/situation.h"
+#include "interpreter/tree_commands.h"
+#include "interpreter/tree_state.h"
+#include "program_session.h"
+#include "solver/iteration_log.h"
+#include "solver/solved_tree.h"
+#include "solver/solver_defaults.h"
+#include "solver/tree_storage.h"
+#include "utilities/output.h"
+
+namespace {
+
+std::string Command(const std::string& line) {
+    clear_output_buffer();
+    CommandWords words = split_words(line);
+    dispatch_command(words);
+    std::string out = output_buffer();
+    clear_output_buffer();
+    return out;
+}
+
+// A small flop tree built in this process: narrow ranges, a bet and a raise on the flop.
+class CompressionLevels : public ::testing::Test {
+protected:
+    void SetUp() override {
+        InitHandEvalTables();
+        build_combo_tables();
+        std::vector<double> r0(kComboCount, 0.0), r1(kComboCount, 0.0);
+        // By rank only, so the ranges suit the isomorphism check.
+        for (int c = 0; c < kComboCount; ++c) {
+            const int hi = session::high_rank(ComboMask(c)), lo = session::low_rank(ComboMask(c));
+            r0[size_t(c)] = hi >= 7 || hi == lo ? 1.0 : 0.0;
+            r1[size_t(c)] = hi >= 8 || lo >= 4 ? 1.0 : 0.0;
+        }
+        PlayerRanges[0] = r0;
+        PlayerRanges[1] = r1;
+        CardMask flop = 0;
+        ParseCards(&flop, "Ks7h2d");
+        BoardMasks = {flop, 0, 0};
+        PotValues = {0, 0, 100};
+        clear_line_set(line_set());
+        Command("add_line 0 50 50 50 50 50 50");
+        Command("add_line 50 150 150 0 0 0 0");
+        ASSERT_EQ(Command("set_compression 2"), "set_compression ok!\n");
+        ASSERT_EQ(Command("build_tree"), "build_tree ok!\n");
+    }
+    void TearDown() override {
+        set_free_memory_source(nullptr);
+        Command("set_compression 2");
+        libsubgame_free_scenario();
+        TreePresent = false;
+    }
+};
+
+TEST_F(CompressionLevels, EveryWordAppliesItsStreamKinds) {
+    struct Case {
+        const char* word;
+        int level, kind0, kind1;
+    };
+    const Case cases[] = {{"3", 3, 1, 2}, {"4", 4, 2, 2},      {"high", 3, 1, 2}, {"max", 4, 2, 2},
+                          {"7", 4, 2, 2}, {"medium", 2, 1, 1}, {"none", 0, 0, 0}, {"low", 1, 0, 1}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.word);
+        EXPECT_EQ(Command(std::string("set_compression ") + c.word), "set_compression ok!\n");
+        EXPECT_EQ(Command("get_actual_compression"),
+                  "compression " + std::to_string(c.level) + "\n");
+        EXPECT_EQ(g_solvedTree->streamKinds[0], c.kind0);
+        EXPECT_EQ(g_solvedTree->streamKinds[1], c.kind1);
+        EXPECT_EQ(RiverDelay(), c.kind0 == 2 ? 30 : 0);
+    }
+}
+
+// The automatic level from the free memory: a fraction of the uncompressed estimate that
+// selects level 3, then no memory at all (level 4); each applies as chosen.
+TEST_F(CompressionLevels, AutomaticChoicesApplyAsChosen) {
+    TreeParams* params = libsubgame_copy_tree_params();
+    ASSERT_NE(params, nullptr);
+    const uint64_t S =
+        params->streetEstimate[1] + params->streetEstimate[2] + params->streetEstimate[3];
+    libsubgame_free(params);
+    // A rainbow flop: level 3 when 0.29 x 0.8 x S < 0.85 x free <= 0.39 x 0.8 x S.
+    const uint64_t free3 = uint64_t(0.27 * double(S) / 0.85);
+    ASSERT_EQ(choose_compression_level(S, uint64_t(double(free3) * 0.85), true), 3);
+    set_free_memory_source([free3] { return free3; });
+    EXPECT_EQ(Command("set_compression auto"), "set_compression ok!\n");
+    EXPECT_EQ(Command("get_actual_compression"), "compression 3\n");
+    EXPECT_EQ(g_solvedTree->streamKinds[1], 2);
+    set_free_memory_source([] { return uint64_t{0}; });
+    EXPECT_EQ(Command("build_tree"), "build_tree ok!\n");
+    EXPECT_EQ(Command("get_actual_compression"), "compression 4\n");
+    EXPECT_EQ(g_solvedTree->streamKinds[0], 2);
+}
+
+// calc_results after a level-4 solve shows the streams' traffic as rates over the solve's
+// running time.
+TEST_F(CompressionLevels, LevelFourSolveReportsStorageTraffic) {
+    Command("set_compression max");
+    Command("go 30 steps");
+    Command("wait_for_solver");
+    set_show_hash_lines(true);
+    const std::string out = Command("calc_results");
+    set_show_hash_lines(false);
+    uint64_t read = 0, written = 0;
+    libsubgame_storage_traffic(&read, &written);
+    EXPECT_GT(read, 0u);
+    EXPECT_GT(written, 0u);
+    const double seconds = libsubgame_last_check_seconds();
+    ASSERT_GT(seconds, 0.0);
+    const auto rate = [&](uint64_t bytes) {
+        return std::to_string(int(double(bytes) / seconds / 1048576.0));
+    };
+    EXPECT_NE(out.find("#storage " + rate(read) + " MB/s read, " + rate(written) + " MB/s write\n"),
+              std::string::npos)
+        << out;
+}
+
+// The exploitability after 200, 250, ... iterations of a small flop spot solved with go at one
+// level, until it reaches 0.3 % of the pot or 1,500 iterations.
+std::vector<double> Checks(int level) {
+    using namespace session;
+    std::string s = "set_threads 2\nset_board Ks 7h 2d\nset_pot 0 0 100\n";
+    s += range_line("OOP",
+                    [](CardMask m) {
+                        return high_rank(m) >= 8 || low_rank(m) == high_rank(m) ? 1.0 : 0.0;
+                    }) +
+         "\n";
+    s += range_line("IP",
+                    [](CardMask m) {
+                        return high_rank(m) >= 9 || (high_rank(m) == 5 && low_rank(m) == 5) ? 1.0
+                                                                                            : 0.0;
+                    }) +
+         "\n";
+    s += "add_line 0 50 50 50 50 50 50\nadd_line 50 50 50 50 50 50\nadd_line 0 0 0 0 50 50\n";
+    s += "set_compression " + std::to_string(level) + "\nbuild_tree\ngo 200 steps\n";
+    s += "wait_for_solver\nis_ready\ncalc_results\n";
+    for (int i = 250; i <= 1500; i += 50)
+        s += "go 50 steps\nwait_for_solver\nis_ready\ncalc_results\n";
+    std::vector<double> checks;
+    for (const Lines& section : sections(run_script(s)))
+        for (const std::string& line : section)
+            if (line.rfind("Exploitable for:", 0) == 0) checks.push_back(numbers(line).at(0));
+    return checks;
+}
+
+// Levels 3 and 4 follow level 2 within 15 % (or 0.02 % of the pot) from iteration 200 on and
+// reach 0.3 % of the pot in at most 15 % more iterations.
+TEST_F(CompressionLevels, LongLevelsThreeAndFourConvergeWithLevelTwo) {
+    const std::vector<double> two = Checks(2);
+    ASSERT_EQ(two.size(), 27u);
+    auto reached = [](const std::vector<double>& c) {
+        for (size_t i = 0; i < c.size(); ++i)
+            if (c[i] <= 0.3) return 200 + 50 * int(i);
+        return 100000;
+    };
+    ASSERT_LT(reached(two), 1500);
+    for (int level : {3, 4}) {
+        SCOPED_TRACE(level);
+        const std::vector<double> c = Checks(level);
+        ASSERT_EQ(c.size(), two.size());
+        for (size_t i = 0; i < c.size(); ++i)
+            EXPECT_LE(std::abs(c[i] - two[i]), std::max(0.15 * two[i], 0.02))
+                << "after " << 200 + 50 * i << " iterations";
+        EXPECT_LE(reached(c), int(1.15 * reached(two)));
+    }
+}
+
+}  // namespace
