@@ -71,7 +71,7 @@ public:
     // The report given to every decoder of this stream (null: the coder's default).
     void setCorruptionReport(CorruptionReport report) { report_ = report; }
     // A read of a loaded stream ran past a sub-stream's end.
-    bool damaged() const { return damaged_; }
+    bool damaged() const override { return damaged_; }
 
     int64_t usedBytes() const { return usedBytes_; }
     int64_t allocated() const { return allocated_; }
