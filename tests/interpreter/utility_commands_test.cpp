@@ -116,7 +116,7 @@ TEST(UtilityCommands, Redirection) {
     EXPECT_EQ(ready, 60);
 }
 
-// The command words of the text: the 81 of help in its order, and the front-end forms.
+// The documented command words: the 81 of help in its order, and the front-end forms.
 // clang-format off
 const std::vector<std::string> kHelpWords = {
     "add_info_line", "add_line", "build_tree", "calc_eq", "calc_eq_node", "calc_eq_pp", "calc_ev",
@@ -140,8 +140,8 @@ const std::vector<std::string> kFrontEndWords = {"qx7_set_compression",
                                                  "qx7_get_actual_compression",
                                                  "qx7_get_instruction_set", "qx7_set_threads"};
 
-// help lists the table's words without the front-end forms, in the order of the command list
-// of the text (the 81 words, as far as the table holds them), and nothing else.
+// help lists the table's words without the front-end forms, in the order of the documented list
+// (the 81 words, as far as the table holds them), and nothing else.
 TEST(UtilityCommands, HelpFollowsTheCommandTable) {
     int count = 0;
     const CommandTableEntry* table = command_table(&count);

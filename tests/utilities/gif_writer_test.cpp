@@ -194,27 +194,80 @@ TEST(GifWriter, DecodersSeeWhatTheWriterRecorded) {
     }
 }
 
-// Error diffusion keeps a smooth frame's mean colour where four entries cannot.
-TEST(GifWriter, DitheringKeepsTheMeanColour) {
+// Floyd-Steinberg in 8 fractional bits over the palette the file holds, nearest entry by brute
+// force; between equally near entries the one in `shown` is taken (the tree may find either).
+Frame DitherReference(const uint8_t* image, uint32_t w, uint32_t h, const std::string& table,
+                      const Frame& shown) {
+    const size_t n = size_t(w) * h;
+    std::vector<int> v(4 * n);
+    for (size_t i = 0; i < 4 * n; ++i) v[i] = image[i] * 256;
+    for (size_t i = 0; i < n; ++i) {
+        int* p = &v[4 * i];
+        const int c[3] = {(p[0] + 127) / 256, (p[1] + 127) / 256, (p[2] + 127) / 256};
+        int best = 0, best_distance = 1 << 30;
+        for (int e = 1; e < int(table.size() / 3); ++e) {
+            int d = 0;
+            for (int k = 0; k < 3; ++k) d += std::abs(c[k] - uint8_t(table[3 * e + k]));
+            if (d < best_distance || (d == best_distance && e == shown[4 * i + 3]))
+                best = e, best_distance = d;
+        }
+        int error[3];
+        for (int k = 0; k < 3; ++k) {
+            error[k] = p[k] - uint8_t(table[3 * best + k]) * 256;
+            p[k] = uint8_t(table[3 * best + k]);
+        }
+        p[3] = best;
+        const size_t offsets[4] = {1, w - 1, w, size_t(w) + 1};
+        const int weights[4] = {7, 3, 5, 1};
+        for (int j = 0; j < 4; ++j)
+            if (i + offsets[j] < n)
+                for (int k = 0; k < 3; ++k)
+                    v[4 * (i + offsets[j]) + k] =
+                        std::max(0, v[4 * (i + offsets[j]) + k] + error[k] * weights[j] / 16);
+    }
+    Frame out(4 * n);
+    for (size_t i = 0; i < 4 * n; ++i) out[i] = uint8_t(v[i]);
+    return out;
+}
+
+// A dithered first frame is the integer error diffusion over its palette, offsets wrapping at row
+// edges; it keeps a smooth frame's mean colour where four entries alone cannot.
+TEST(GifWriter, DitheringDiffusesTheErrorInIntegers) {
     ScratchDir dir;
     std::mt19937 rng(1);
-    const uint32_t w = 96, h = 64;
-    const Frame image = MakeFrame('m', w, h, 2, {}, rng);
-    double error[2] = {};
-    for (bool dither : {false, true}) {
-        AnimatedGifWriter writer;
-        ASSERT_TRUE(AnimatedGifOpen(&writer, dir.file("m.gif").c_str(), w, h, 0));
-        ASSERT_TRUE(AnimatedGifAddFrame(&writer, image.data(), w, h, 7, 2, dither));
-        for (int c = 0; c < 3; ++c) {
-            double diff = 0;
-            for (size_t i = 0; i < size_t(w) * h; ++i)
-                diff += double(writer.previousFrame[4 * i + c]) - image[4 * i + c];
-            error[dither] = std::max(error[dither], std::abs(diff) / (w * h));
+    const struct {
+        uint32_t w, h;
+        int depth;
+        char kind;
+    } cases[] = {{96, 64, 2, 'm'}, {37, 5, 3, 'g'}, {2, 9, 2, 'r'}, {50, 40, 5, 'r'}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.w) + "x" + std::to_string(c.h) + " " + c.kind);
+        const Frame image = MakeFrame(c.kind, c.w, c.h, c.depth, {}, rng);
+        double error[2] = {};
+        for (bool dither : {false, true}) {
+            const std::string path = dir.file("d.gif");
+            AnimatedGifWriter writer;
+            ASSERT_TRUE(AnimatedGifOpen(&writer, path.c_str(), c.w, c.h, 0));
+            ASSERT_TRUE(AnimatedGifAddFrame(&writer, image.data(), c.w, c.h, 7, c.depth, dither));
+            const Frame shown(writer.previousFrame, writer.previousFrame + image.size());
+            ASSERT_TRUE(AnimatedGifClose(&writer));
+            for (int k = 0; k < 3; ++k) {
+                double diff = 0;
+                for (size_t i = 0; i < size_t(c.w) * c.h; ++i)
+                    diff += double(shown[4 * i + k]) - image[4 * i + k];
+                error[dither] = std::max(error[dither], std::abs(diff) / (c.w * c.h));
+            }
+            if (!dither) continue;
+            // The local colour table follows the head (19 bytes), the control extension and the
+            // image descriptor (18 bytes).
+            const std::string table = ReadFile(path).substr(37, size_t(3) << c.depth);
+            EXPECT_TRUE(shown == DitherReference(image.data(), c.w, c.h, table, shown));
         }
-        ASSERT_TRUE(AnimatedGifClose(&writer));
+        if (c.kind == 'm') {
+            EXPECT_LT(error[1], 0.25);
+            EXPECT_GT(error[0], 1.0);
+        }
     }
-    EXPECT_LT(error[1], 0.25);
-    EXPECT_GT(error[0], 1.0);
 }
 
 // Refusals write nothing; a full device fails a frame or the close.
