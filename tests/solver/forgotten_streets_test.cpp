@@ -25,6 +25,7 @@
 #include "solver/traversal.h"
 #include "solver_test_games.h"
 #include "storage/node_data.h"
+#include "storage/row_kernels.h"
 #include "storage/storage_interface.h"
 
 namespace {
@@ -411,6 +412,131 @@ TEST(SubtreeBestResponseValue, MatchesThePairSumAndGivesZeroWithoutPairs) {
         ReleasePooledArray(&own);
         ReleasePooledArray(&opp);
     }
+}
+
+}  // namespace
+
+namespace {
+
+// A turn-rooted game whose first action (OOP's bet) is locked at a given share.
+class LockedLine : public ForgottenStreets {
+protected:
+    SolvedTree* Solve(double betShare, int iterations) {
+        const ForgetCase c{"TurnRiversLevel0", {0, 0}, false, 2, 3};
+        if (!Build(c)) return nullptr;
+        const int turn = CardIndex("Qs");
+        std::vector<double> bet(1326, betShare), check(1326, 1.0 - betShare);
+        libsubgame_set_strategy(0, 0, turn, -1, bet.data());
+        libsubgame_set_strategy(0, 1, turn, -1, check.data());
+        libsubgame_set_node_lock(0, turn, -1, 1);
+        for (int i = 0; i < iterations; ++i) RunIteration(g_solvedTree);
+        return g_solvedTree;
+    }
+    // The river roots below the root's first action.
+    static std::vector<Root> BetRoots(SolvedTree* tree) {
+        std::vector<Root> out;
+        for (const Root& r : RootsOf(tree, 3)) {
+            const TreeNode* n = r.node;
+            while (n->parentNode && n->parentNode != &tree->nodes[0]) n = n->parentNode;
+            if (n == &tree->nodes[tree->nodes[0].children[0]]) out.push_back(r);
+        }
+        return out;
+    }
+};
+
+// A line nobody plays: done at once with 0; a line at half a percent keeps its older row.
+TEST_F(LockedLine, NegligibleAndZeroReach) {
+    for (const double share : {0.0, 0.005}) {
+        SolvedTree* tree = Solve(share, 30);
+        ASSERT_NE(tree, nullptr);
+        const std::vector<Root> roots = BetRoots(tree);
+        ASSERT_FALSE(roots.empty());
+        std::vector<std::vector<float>> old;
+        for (const Root& r : roots) old.push_back(RowOf(r.node->nodeData[r.record].rows[0]));
+        ASSERT_EQ(libsubgame_forget_street(3), kStreetOk);
+        for (size_t i = 0; i < roots.size(); ++i) {
+            const NodeData& d = roots[i].node->nodeData[roots[i].record];
+            EXPECT_EQ(d.rowZeroAbsent, 0) << share;
+            EXPECT_EQ(d.rowOneAbsent, 1) << share;
+            float sum = 0.0f;
+            for (float v : old[i]) sum += v;
+            if (sum > 1e-7f)
+                for (size_t h = 0; h < old[i].size(); ++h)
+                    EXPECT_NEAR(d.rows[0].data[h], old[i][h] * (200.0f / sum),
+                                1e-5f * (1.0f + std::fabs(d.rows[0].data[h])));
+        }
+        const RealRunout cards = QueryCards(tree, roots[0], 0);
+        const int32_t index = static_cast<int32_t>(roots[0].node - tree->nodes.data());
+        const uint64_t count = ResolveCount();
+        const double v = libsubgame_solve_partial(index, cards.turn, cards.river);
+        EXPECT_FALSE(std::isnan(v));
+        if (share == 0.0) {
+            EXPECT_EQ(v, 0.0);
+            EXPECT_EQ(ResolveCount(), count);
+            EXPECT_EQ(roots[0].node->nodeData[roots[0].record].doneBits, 1u);
+        } else {
+            EXPECT_EQ(ResolveCount(), count + 1);
+        }
+    }
+}
+
+}  // namespace
+
+namespace {
+
+class NeverForgotten : public ForgottenStreets {};
+
+// On a tree never forgotten, the check of the original strategies at the runout of most reach,
+// with the reach the forgetting would store, is near the tree's exploitability; beliefs that do
+// not belong to the runout make the same strategies look far worse.
+TEST_F(NeverForgotten, CheckWithTheRootsReachIsNearTheExploitability) {
+    const ForgetCase c{"TurnRiversLevel0", {0, 0}, false, 2, 3};
+    ASSERT_TRUE(Build(c));
+    SolvedTree* tree = g_solvedTree;
+    for (int i = 0; i < 300; ++i) RunIteration(tree);
+    double b0[2], b1[2];
+    const double exploitability = CalcBestResponse(tree, b0, b1, 0).exploitability;
+    const std::vector<Root> roots = RootsOf(tree, 3);
+    size_t best = 0, other = 0;
+    double bestWeight = -1, otherWeight = -1;
+    std::vector<std::array<std::vector<double>, 2>> reach;
+    for (size_t i = 0; i < roots.size(); ++i) {
+        reach.push_back(ReferenceReach(tree, roots[i]));
+        const double w = Sum(reach[i][0]) * Sum(reach[i][1]);
+        if (w > bestWeight) {
+            other = best, otherWeight = bestWeight;
+            best = i, bestWeight = w;
+        } else if (w > otherWeight) {
+            other = i, otherWeight = w;
+        }
+    }
+    ASSERT_GT(otherWeight, 0.0);
+    const HandSet& hs = *tree->hands;
+    const int32_t t = tree->rootTurnRecord, r = 0;
+    const RiverRecord& river = hs.records[t].rivers[r];
+    auto check = [&](const std::array<std::vector<double>, 2>& rows) {
+        PooledArray level[2], turnRows[2];
+        for (int p = 0; p < 2; ++p) {
+            ConstructPooledArray(&turnRows[p], static_cast<int32_t>(rows[p].size()), false, false);
+            for (size_t h = 0; h < rows[p].size(); ++h)
+                turnRows[p].data[h] = static_cast<float>(rows[p][h]);
+            GatherRowToRecord(river, &level[p], &turnRows[p]);
+            ReleasePooledArray(&turnRows[p]);
+        }
+        const double v = SubtreeCheck(tree, roots[best].node, t, r, level, river.hands);
+        ReleasePooledArray(&level[0]);
+        ReleasePooledArray(&level[1]);
+        return v;
+    };
+    std::array<std::vector<double>, 2> uniform, root;
+    for (int p = 0; p < 2; ++p) {
+        uniform[p].assign(reach[best][p].size(), 1.0);
+        root[p].assign(tree->rootRows[p].begin(), tree->rootRows[p].end());
+    }
+    const double own = check(reach[best]);
+    EXPECT_LT(std::fabs(own), 3.0 * exploitability + 1e-3) << exploitability;
+    for (const auto& wrong : {uniform, root, reach[other]})
+        EXPECT_GT(check(wrong), 5.0 * std::fabs(own) + exploitability) << own;
 }
 
 }  // namespace
