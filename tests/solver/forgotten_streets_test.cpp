@@ -14,6 +14,7 @@
 #include "solver/forgotten_streets.h"
 #include "solver/chance_nodes.h"
 #include "solver/iterations.h"
+#include "solver/node_runout.h"
 #include "solver/node_edits.h"
 #include "solver/runout_access.h"
 #include "solver/runout_walks.h"
@@ -66,14 +67,15 @@ protected:
         libsubgame_set_recalc_accuracy(0.0, 0.0, 0.0);
     }
 
-    bool Build(const ForgetCase& c, uint32_t seed = 40) {
+    bool Build(const ForgetCase& c, uint32_t seed = 40, int combos = 14) {
         LineBuilder b;
         b.stack = 150;
         b.raisesPerStreet = 0;
         const CardMask flop = Cards("Kd 7c 2h");
         const int turn = c.rootStreet == 2 ? CardIndex("Qs") : -1;
         const CardMask board = flop | (turn >= 0 ? CardBit(turn) : 0);
-        std::vector<double> r0 = RandomRange(board, 14, seed), r1 = RandomRange(board, 14, seed + 1);
+        std::vector<double> r0 = RandomRange(board, combos, seed),
+                            r1 = RandomRange(board, combos, seed + 1);
         if (c.isomorphism) {
             r0.assign(1326, 0.0);
             r1.assign(1326, 0.0);
@@ -537,6 +539,104 @@ TEST_F(NeverForgotten, CheckWithTheRootsReachIsNearTheExploitability) {
     EXPECT_LT(std::fabs(own), 3.0 * exploitability + 1e-3) << exploitability;
     for (const auto& wrong : {uniform, root, reach[other]})
         EXPECT_GT(check(wrong), 5.0 * std::fabs(own) + exploitability) << own;
+}
+
+}  // namespace
+
+namespace {
+
+class LongForgottenStreets : public ForgottenStreets {};
+
+// The own reach of a node's player at runout (t, r) over its level, from the original strategies
+// (level 0, no isomorphism: level hands are real combinations).
+std::vector<double> OwnReach(SolvedTree* tree, TreeNode* target, int32_t t, int32_t r) {
+    const HandSet& hs = *tree->hands;
+    const std::vector<CardMask>& hands = LevelHands(hs, t, r);
+    const int p = target->player;
+    std::vector<double> reach(hands.size());
+    auto levelIndex = [&](int32_t i, int street) {
+        // Position of level hand i in the list of `street`'s level.
+        int32_t at = i;
+        if (r >= 0 && street < 3) at = hs.records[t].rivers[r].maps[0][at];
+        if (t >= 0 && street < 2 && target->street >= 2) at = hs.records[t].maps[0][at];
+        return at;
+    };
+    for (size_t i = 0; i < hands.size(); ++i)
+        reach[i] = tree->rootRows[p][levelIndex(static_cast<int32_t>(i), 1)];
+    for (TreeNode* child = target; child->parentNode; child = child->parentNode) {
+        TreeNode* node = child->parentNode;
+        if (node->player != p) continue;
+        int32_t a = 0;
+        while (&tree->nodes[node->children[a]] != child) ++a;
+        std::vector<PooledArray> s = EvaluationStrategy(tree, node, node->street >= 2 ? t : -1,
+                                                        node->street >= 3 ? r : -1);
+        for (size_t i = 0; i < hands.size(); ++i)
+            reach[i] *= s[a].data ? s[a].data[levelIndex(static_cast<int32_t>(i), node->street)] : 0;
+        ReleaseRows(s);
+    }
+    return reach;
+}
+
+struct Sample {
+    int32_t node, t, r;
+    RealRunout cards;
+    std::vector<double> reach, strategy;
+};
+
+// Re-solved strategies stay close to the originals on sampled river and turn nodes. Ranges of
+// 80 combinations: with a dozen, many river spots have several equilibria far apart, and a
+// re-solve to the accuracy may land on another one.
+TEST_F(LongForgottenStreets, ResolvedStrategiesAreCloseToTheOriginals) {
+    const ForgetCase c{"FlopLevel0", {0, 0}, false, 1, 3};
+    std::mt19937 rng(11);
+    for (const int street : {3, 2}) {
+        ASSERT_TRUE(Build(c, 52, 80));
+        SolvedTree* tree = g_solvedTree;
+        for (int i = 0; i < 300; ++i) RunIteration(tree);
+        libsubgame_set_recalc_accuracy(0.2, 0.2, 0.2);  // 0.2 % of the pot of 100
+        std::vector<int32_t> nodes;
+        for (size_t i = 0; i < tree->nodes.size(); ++i)
+            if (tree->nodes[i].kind == 0 && tree->nodes[i].street == street)
+                nodes.push_back(static_cast<int32_t>(i));
+        const HandSet& hs = *tree->hands;
+        std::vector<Sample> samples;
+        for (int tries = 0; tries < 2000 && samples.size() < (street == 3 ? 20u : 10u); ++tries) {
+            Sample s;
+            s.node = nodes[rng() % nodes.size()];
+            s.t = static_cast<int32_t>(rng() % hs.records.size());
+            s.r = street == 3 ? static_cast<int32_t>(rng() % hs.records[s.t].rivers.size()) : -1;
+            s.reach = OwnReach(tree, &tree->nodes[s.node], s.t, s.r);
+            if (Sum(s.reach) < 0.5) continue;  // lines barely played carry no strategy to compare
+            s.cards = RealCards(tree, s.t, s.r);
+            s.strategy = NodeStrategy(s.node, s.cards.turn, s.cards.river);
+            samples.push_back(s);
+        }
+        ASSERT_GE(samples.size(), street == 3 ? 20u : 10u);
+        ASSERT_EQ(libsubgame_forget_street(street), kStreetOk);
+        for (const Sample& s : samples) {
+            const std::vector<double> now = NodeStrategy(s.node, s.cards.turn, s.cards.river);
+            const std::vector<CardMask>& hands = LevelHands(hs, s.t, s.r);
+            const size_t actions = tree->nodes[s.node].children.size();
+            double total = 0.0, meanDiff = 0.0;
+            std::vector<double> f0(actions, 0.0), f1(actions, 0.0);
+            for (size_t i = 0; i < hands.size(); ++i) {
+                const int combo = ComboIndex(hands[i]);
+                double diff = 0.0;
+                for (size_t a = 0; a < actions; ++a) {
+                    const double x = s.strategy[a * 1326 + combo], y = now[a * 1326 + combo];
+                    f0[a] += s.reach[i] * x;
+                    f1[a] += s.reach[i] * y;
+                    diff += std::fabs(x - y) / 2;
+                }
+                total += s.reach[i];
+                meanDiff += s.reach[i] * diff;
+            }
+            for (size_t a = 0; a < actions; ++a)
+                EXPECT_NEAR(f0[a] / total, f1[a] / total, 0.03) << "node " << s.node << " street " << street;
+            EXPECT_LE(meanDiff / total, 0.08) << "node " << s.node << " street " << street;
+        }
+        libsubgame_set_recalc_accuracy(0.5, 0.5, 0.5);
+    }
 }
 
 }  // namespace
