@@ -147,6 +147,8 @@ double libsubgame_calc_river_line_freq(int32_t node,
     for (size_t g = 0; g < groups.size(); ++g) {
         if (groups[g].size() > kMaxGroupCodes) return 0.0;
         for (int16_t code : groups[g]) {
+            // Bits 6 and 7 belong to no card: a code using them names no runout.
+            if ((code & 0xC0) != 0) return 0.0;
             Code c{code >> 8, code & 63, {}};
             if (!ResolveQueryTarget(tree, node, c.turnCard, c.riverCard, &c.at)) return 0.0;
             if (c.at.river < 0) return 0.0;
@@ -161,8 +163,9 @@ double libsubgame_calc_river_line_freq(int32_t node,
     int threads = libsubgame_get_thread_count();
     if (threads < 1) threads = 1;
     for (std::vector<Code>& group : work) {
+        // No re-solve here (it would take locks under this one): nothing is forgotten, as
+        // checked above, so every strategy is in place.
         if (group.empty()) continue;
-        for (const Code& c : group) EnsureNodeStrategy(tree, node, c.at.turn, c.at.river, 0);
         // Suit renaming may send the codes of one turn card to more than one turn record.
         std::set<int32_t> turns;
         for (const Code& c : group)

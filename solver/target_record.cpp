@@ -11,5 +11,4 @@ void CollectTargetNode(const TraversalContext* ctx) {
     // Pass 2 runs after pass 1 and overwrites: the last visit holds the merged values.
     CollectTargetRunouts(*ctx->tree->hands, &target->valueRow, &target->weightRow, ctx->turn,
                          ctx->river, &ctx->value, &ctx->opponentReach, &ctx->ownReach);
-    target->collected = true;
 }

@@ -21,8 +21,7 @@ struct TargetRecord {
     // rows; the creator releases them.
     PooledArray valueRow;
     PooledArray weightRow;
-    uint8_t split = 0;       // always 0: the per-runout form has no caller
-    bool collected = false;  // set once the walk reached the target
+    uint8_t split = 0;  // always 0: the per-runout form has no caller
 };
 
 // Called by TraverseNode after every node in mode 2, passes 1 and 2: when ctx is the target of

@@ -464,9 +464,10 @@ TEST_F(LineFrequencies, SumOverChildrenCardsAndThreads) {
     EXPECT_NEAR(Mass(3, kc, -1), Mass(3, kd, -1), 1e-9 * root);
     EXPECT_NEAR(Mass(5, kc, two), Mass(5, kd, two), 1e-9 * root);
 
+    // A few turn groups stand for the full list.
     std::vector<std::vector<int16_t>> codes;
     double direct = 0;
-    for (int t : Undealt(flop)) {
+    for (int t : {kc, kd, two, Card("9c")}) {
         codes.emplace_back();
         for (int r : Undealt(flop | CardBit(t))) {
             codes.back().push_back(static_cast<int16_t>(t << 8 | r));
@@ -552,6 +553,7 @@ TEST_F(LineFrequencies, RefreshesOncePerIterationAndRefusesBadArguments) {
              {{static_cast<int16_t>(Card("Ah") << 8 | two)}},
              {{static_cast<int16_t>(-1)}},
              {{good, static_cast<int16_t>(kc << 8 | 60)}},
+             {{static_cast<int16_t>(good | 64)}},
              {std::vector<int16_t>(49, good)}})
         EXPECT_EQ(libsubgame_calc_river_line_freq(5, groups), 0.0);
     EXPECT_EQ(libsubgame_calc_river_line_freq(2, {{good}}), 0.0) << "a turn node";
