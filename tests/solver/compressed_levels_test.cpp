@@ -191,4 +191,48 @@ TEST_F(CompressedLevels, LongLevelFourHoldsLessThanLevelTwo) {
     EXPECT_GT(held[1], held[2]);
 }
 
+// Under level 2's schedule (no river delay, river sums on every averaging iteration) the three
+// pairs of stream kinds solve alike bit for bit: every stream kind gives back exactly the rows
+// it was given. On 1 thread with the scalar river path and on 8 with the default one.
+TEST_F(CompressedLevels, LongPairsSolveAlikeUnderLevelTwosSchedule) {
+    struct Run {
+        std::vector<uint32_t> regrets, sums;
+        double figures[4];
+    };
+    const int32_t simdDefault = simd_level.load();
+    const int32_t configs[2][2] = {{1, 1}, {8, simdDefault}};
+    for (const auto& config : configs) {
+        const int threads = config[0];
+        const int32_t simd = config[1];
+        {
+            SCOPED_TRACE(testing::Message() << threads << " threads, simd " << simd);
+            libsubgame_set_thread_count(threads);
+            simd_level.store(simd);
+            std::vector<Run> runs;
+            for (const int32_t* kinds : {kLevel2, kLevel3, kLevel4}) {
+                ASSERT_TRUE(Build(kinds));
+                SetSolverDefaults(g_solvedTree, kLevel2);  // the schedule, not the storages
+                for (int i = 0; i < 200; ++i) RunIteration(g_solvedTree);
+                Run r;
+                double r0[2], r1[2];
+                const BestResponseResult br = CalcBestResponse(g_solvedTree, r0, r1, 0);
+                r.figures[0] = br.exploitability;
+                r.figures[1] = r0[0];
+                r.figures[2] = r1[0];
+                r.figures[3] = r0[1];
+                r.regrets = RiverValues(g_solvedTree, false, 1 << 30);
+                r.sums = RiverValues(g_solvedTree, true, 1 << 30);
+                runs.push_back(std::move(r));
+            }
+            for (size_t k = 1; k < runs.size(); ++k) {
+                EXPECT_EQ(runs[k].regrets, runs[0].regrets) << "pair " << k;
+                EXPECT_EQ(runs[k].sums, runs[0].sums) << "pair " << k;
+                for (int f = 0; f < 4; ++f) EXPECT_EQ(runs[k].figures[f], runs[0].figures[f]);
+            }
+            EXPECT_FALSE(runs[0].sums.empty());
+        }
+    }
+    simd_level.store(simdDefault);
+}
+
 }  // namespace
