@@ -370,19 +370,16 @@ TEST_F(ValueCommands, QueriesWhileSolving) {
                            "\n" + range_line("OOP", oop_weight) + "\n" +
                            range_line("IP", ip_weight) + "\n" + root.lines +
                            "build_tree\ngo 100000 steps\n";
-        int replies = 0;
-        for (int round = 0; round < 2; ++round)
-            for (const char* path : root.paths) {
-                const std::string p = path;
-                for (const std::string& command :
-                     {"show_range OOP " + p, "show_probs " + p, "calc_ev IP " + p,
-                      "calc_ev_pp OOP " + p, "calc_ev_line OOP " + p, "calc_line_freq " + p,
-                      "calc_global_freq " + p, "calc_eq_node IP " + p, std::string("calc_eq OOP"),
-                      std::string("calc_eq_pp IP")}) {
-                    text += command + "\n";
-                    ++replies;
-                }
+        for (const char* path : root.paths) {
+            const std::string p = path;
+            for (const std::string& command :
+                 {"show_range OOP " + p, "show_probs " + p, "calc_ev IP " + p,
+                  "calc_ev_pp OOP " + p, "calc_ev_line OOP " + p, "calc_line_freq " + p,
+                  "calc_global_freq " + p, "calc_eq_node IP " + p, std::string("calc_eq OOP"),
+                  std::string("calc_eq_pp IP")}) {
+                text += command + "\n";
             }
+        }
         text += "stop\nwait_for_solver\nis_ready\n";
         int status = -1;
         const Lines out = run_script(text, &status);
