@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -28,6 +30,7 @@
 #include "storage/node_data.h"
 #include "storage/row_kernels.h"
 #include "storage/storage_interface.h"
+#include "storage/storage_io_counters.h"
 
 namespace {
 
@@ -638,5 +641,63 @@ TEST_F(LongForgottenStreets, ResolvedStrategiesAreCloseToTheOriginals) {
         libsubgame_set_recalc_accuracy(0.5, 0.5, 0.5);
     }
 }
+
+}  // namespace
+
+namespace {
+
+double ResidentBytes() {
+    FILE* f = std::fopen("/proc/self/status", "r");
+    char line[256];
+    double kb = 0;
+    while (f && std::fgets(line, sizeof line, f))
+        if (std::strncmp(line, "VmRSS:", 6) == 0) kb = std::atof(line + 6);
+    if (f) std::fclose(f);
+    return kb * 1024.0;
+}
+
+// Bytes the river storages below node hold: plain rows at level 0 (16-bit regrets, float sums).
+double PlainBytes(const SolvedTree* tree, const TreeNode* node) {
+    double bytes = 0;
+    if (node->kind == 0 && node->street == 3)
+        bytes += 2.0 * (node->regrets ? node->regrets->size(-1) : 0) +
+                 4.0 * (node->strategySums ? node->strategySums->size(-1) : 0);
+    for (int32_t child : node->children) bytes += PlainBytes(tree, &tree->nodes[child]);
+    return bytes;
+}
+
+class LongForgottenMemory : public ForgottenStreets {};
+
+// A flop tree of over 200 MB of river rows at level 0. Forgetting the rivers returns their memory to the system; a query grows it back by one root
+// subtree, a second runout of that subtree by next to nothing.
+TEST_P(LongForgottenMemory, ResidentMemoryFollowsTheStorages) {
+    const ForgetCase& c = GetParam();
+    ASSERT_TRUE(Build(c, 70, 260));
+    SolvedTree* tree = g_solvedTree;
+    for (int i = 0; i < 20; ++i) RunIteration(tree);
+    const double riverBytes = c.kinds[0] == 0 ? PlainBytes(tree, &tree->nodes[0])
+                                              : static_cast<double>(g_storage_io.heldBytes.load());
+    // The same tree at both levels: over 200 MB of plain river rows, packed far smaller.
+    ASSERT_GE(riverBytes, c.kinds[0] == 0 ? 200e6 : 20e6);
+    const double solved = ResidentBytes();
+    ASSERT_EQ(libsubgame_forget_street(3), kStreetOk);
+    const double forgotten = ResidentBytes();
+    EXPECT_GE(solved - forgotten, 0.8 * riverBytes) << solved << " " << forgotten;
+    if (c.kinds[0] != 0) return;
+
+    const Root root = RootsOf(tree, 3)[0];
+    const int32_t index = static_cast<int32_t>(root.node - tree->nodes.data());
+    const RealRunout a = QueryCards(tree, root, 0), b = QueryCards(tree, root, 1);
+    NodeStrategy(index, a.turn, a.river);
+    const double first = ResidentBytes();
+    const double subtree = PlainBytes(tree, root.node);
+    EXPECT_NEAR(first - forgotten, subtree, 0.25 * subtree + 4e6);
+    NodeStrategy(index, b.turn, b.river);
+    EXPECT_LT(ResidentBytes() - first, 4e6);
+}
+
+const ForgetCase kMemoryCases[] = {{"Level0", {0, 0}, false, 1, 3}, {"Level2", {1, 1}, false, 1, 3}};
+INSTANTIATE_TEST_SUITE_P(Levels, LongForgottenMemory, ::testing::ValuesIn(kMemoryCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
