@@ -38,7 +38,7 @@ using namespace testgames;
 
 struct ForgetCase {
     const char* name;
-    int32_t kinds[2];  // compression level 0 {0, 0} or 2 {1, 1}
+    int32_t kinds[2];  // compression level 0 {0, 0}, 2 {1, 1}, 3 {1, 2} or 4 {2, 2}
     bool isomorphism;
     int rootStreet;  // 1 flop, 2 turn
     int street;      // forgotten: 2 turns, 3 rivers
@@ -48,6 +48,7 @@ const ForgetCase kCases[] = {
     {"FlopRiversLevel0", {0, 0}, false, 1, 3}, {"FlopRiversLevel2Iso", {1, 1}, true, 1, 3},
     {"FlopTurnsLevel0Iso", {0, 0}, true, 1, 2}, {"FlopTurnsLevel2", {1, 1}, false, 1, 2},
     {"TurnRiversLevel0Iso", {0, 0}, true, 2, 3}, {"TurnRiversLevel2", {1, 1}, false, 2, 3},
+    {"FlopRiversLevel4Iso", {2, 2}, true, 1, 3},  {"FlopTurnsLevel3", {1, 2}, false, 1, 2},
 };
 
 // A root of the forgotten street: its node and record.

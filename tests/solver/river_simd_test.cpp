@@ -175,6 +175,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(EqualityCase{true, {0, 0}, false}, EqualityCase{true, {0, 0}, true},
                       EqualityCase{true, {0, 1}, false}, EqualityCase{true, {0, 1}, true},
                       EqualityCase{true, {1, 1}, false}, EqualityCase{true, {1, 1}, true},
+                      EqualityCase{true, {1, 2}, false}, EqualityCase{true, {2, 2}, true},
                       EqualityCase{false, {0, 0}, false}, EqualityCase{false, {0, 0}, true}));
 
 // Wide river subtrees (two raises) make every level cut differently. Release-only: OpenMP teams
