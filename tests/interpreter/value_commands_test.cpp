@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <fstream>
 #include <map>
 #include <set>
@@ -246,10 +247,21 @@ TEST_P(PrintedNumbers, AgreeWithEachOther) {
     EXPECT_NEAR(turns, numbers(out[chance][0])[0], 1e-6);
     EXPECT_EQ(out[eqIp], out[eqVillain]);
 
+    // The table lists IP's live combinations with calc_eq's numbers (equity as a percentage).
     const Values ip = numbers(out[ipRange][0]);
+    const Values eq = numbers(out[eqIp][0]), eqWeight = numbers(out[eqIp][1]);
+    std::map<std::string, int> index;
+    for (int k = 0; k < kComboCount; ++k) index[combo_name(k)] = k;
     std::set<std::string> listed, live;
-    for (const std::string& line : out[table])
-        if (line != "END") listed.insert(line.substr(0, 4));
+    for (const std::string& line : out[table]) {
+        if (line == "END") continue;
+        const std::string name = line.substr(0, 4);
+        listed.insert(name);
+        char want[96];
+        std::snprintf(want, sizeof want, "%s: %.2f; %.2f", name.c_str(), 100 * eq[index[name]],
+                      eqWeight[index[name]]);
+        EXPECT_EQ(line, want);
+    }
     for (int k = 0; k < kComboCount; ++k)
         if (ip[k] > 0 && !(HandOrderMasks[k] & board)) live.insert(combo_name(k));
     EXPECT_EQ(listed, live);
@@ -300,6 +312,47 @@ TEST_F(ValueCommands, AnswersIgnoreTheSituationUntilTheNextBuild) {
     for (size_t k = 0; k < queries.size(); ++k) {
         ASSERT_FALSE(out[before[k]].empty()) << queries[k];
         EXPECT_EQ(out[before[k]], out[after[k]]) << queries[k];
+    }
+}
+
+// A street's first node asked through the call that closed the street before it (summed over
+// that street's cards) carries the mass of its actions (summed over the next street's cards):
+// the turn and river sums of calc_line_freq agree, on a flop and on a turn root.
+TEST_F(ValueCommands, LineFrequencyOfAStreetsFirstNodeIsItsActionsSum) {
+    const std::string turnRoot =
+        std::string("set_threads 2\nset_pot 0 0 100\nset_board Kh 8h 3c Qd\n") +
+        range_line("OOP", oop_weight) + "\n" + range_line("IP", ip_weight) +
+        "\nadd_line 0 0 0 0\nadd_line 0 0 50 50\nadd_line 50 50 50 50\nbuild_tree\n"
+        "go 4 steps\nwait_for_solver\n";
+    struct Node {
+        std::string path;
+        std::vector<std::string> actions;
+    };
+    const struct {
+        std::string setup;
+        std::vector<Node> nodes;
+    } cases[] = {
+        {flop_spot(),
+         {{"r:0:c:c", {"c", "b50"}}, {"r:0:c:c:c:c", {"c", "b50"}}, {"r:0:b50:c", {"c", "b150"}}}},
+        {turnRoot, {{"r:0:c:c", {"c", "b50"}}, {"r:0:b50:c", {"c"}}}}};
+    for (const auto& c : cases) {
+        Script s;
+        s.text = c.setup;
+        std::vector<std::pair<int, std::vector<int>>> asks;
+        for (const Node& n : c.nodes) {
+            asks.push_back({s.ask("calc_line_freq " + n.path), {}});
+            for (const std::string& a : n.actions)
+                asks.back().second.push_back(s.ask("calc_line_freq " + n.path + ":" + a));
+        }
+        const std::vector<Lines> out = sections(run_script(s.text));
+        ASSERT_EQ(static_cast<int>(out.size()), s.count + 1);
+        for (size_t k = 0; k < asks.size(); ++k) {
+            const double node = numbers(out[asks[k].first][0])[0];
+            double actions = 0;
+            for (int a : asks[k].second) actions += numbers(out[a][0])[0];
+            EXPECT_GT(node, 0.0) << c.nodes[k].path;
+            EXPECT_NEAR(actions, node, 1e-6) << c.nodes[k].path;
+        }
     }
 }
 

@@ -375,6 +375,13 @@ TEST_P(RiverValues, MatchThePairReferenceAndTheClosedForm) {
             }
         }
 
+    // A river-rooted tree answers only for its own cards.
+    Values ev(kComboCount, 7.0), weight(kComboCount, 7.0), freq(kComboCount, 7.0);
+    libsubgame_calc_combo_ev(0, 0, Card("4s"), Card("3c"), ev.data(), weight.data(), 0);
+    libsubgame_calc_line_freq(0, 0, Card("4s"), Card("3c"), freq.data());
+    const Values untouched(kComboCount, 7.0);
+    EXPECT_TRUE(ev == untouched && weight == untouched && freq == untouched);
+
     if (!c.polarised) return;
     auto classEv = [&](int p, const char* hands) {
         const Query q = Ev(p, 0, Card("4s"), Card("2h"));
