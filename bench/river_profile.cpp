@@ -5,7 +5,8 @@
 // iterations (default 30) reporting iterations per second, kernel calls per width per iteration
 // and the share of traversal thread time spent in river roots; then a fresh build solved to
 // TARGET of the pot (default 0.005, exploitability checked every 10 iterations), reporting wall
-// time and iterations. At simd level 1 river roots take the scalar walk and are not observed.
+// time and iterations (TARGET 0: no solve); and the scratch high-water per thread. At simd level 1
+// river roots take the scalar walk and are not observed.
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -22,12 +23,13 @@
 #include "solver/river_simd.h"
 #include "solver/solved_tree.h"
 #include "solver/solver_settings.h"
+#include "storage/thread_array_pool.h"
 #include "utilities/kernel_switches.h"
 #include "utilities/output.h"
 
 namespace {
 
-std::atomic<int64_t> ShowdownCalls[9], FoldCalls[5], RiverNanos, Roots;
+std::atomic<int64_t> ShowdownCalls[9], FoldCalls[5], RiverNanos, Roots, MostTerminals, BlockBytes;
 
 void Count(const RiverRootReport& r) {
     if (!r.finished) return;
@@ -35,6 +37,10 @@ void Count(const RiverRootReport& r) {
     for (int32_t w : r.foldWidths) FoldCalls[w].fetch_add(1);
     RiverNanos.fetch_add(r.nanoseconds);
     Roots.fetch_add(1);
+    int64_t most = MostTerminals.load();
+    while (r.terminals > most && !MostTerminals.compare_exchange_weak(most, r.terminals)) {
+    }
+    if (const ThreadArrayPool* pool = CurrentThreadPool()) BlockBytes = pool->blockSize;
 }
 
 // One command with its replies dropped.
@@ -86,7 +92,7 @@ int main(int argc, char** argv) {
         Build();
         for (auto& c : ShowdownCalls) c = 0;
         for (auto& c : FoldCalls) c = 0;
-        RiverNanos = Roots = 0;
+        RiverNanos = Roots = MostTerminals = 0;
         SetRiverRootObserver(Count);
         const auto start = std::chrono::steady_clock::now();
         for (int i = 0; i < iterations; ++i) RunIteration(g_solvedTree);
@@ -104,9 +110,15 @@ int main(int argc, char** argv) {
             std::printf(" | fold calls/iteration");
             for (int w : {4, 3, 2, 1})
                 std::printf(" x%d %.0f", w, double(FoldCalls[w].load()) / iterations);
+            // Reach copies with data plus the widest batch's values are the most pooled rows a
+            // root holds at once.
+            std::printf("\n   scratch high-water per thread: %lld rows of %lld bytes = %.1f KB",
+                        (long long)(MostTerminals.load() + 8), (long long)BlockBytes.load(),
+                        (MostTerminals.load() + 8) * BlockBytes.load() / 1024.0);
         }
         std::printf("\n");
 
+        if (target <= 0) continue;
         Build();
         const auto solveStart = std::chrono::steady_clock::now();
         double exploitability = 1e300;
