@@ -6,8 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "cards/hand_evaluator.h"
@@ -274,8 +276,11 @@ TEST_F(RiverSimd, RiverSumsSwitchedOnAfterTheBuildStayAbsent) {
     river_strategy_enabled.store(1);
     simd_level.store(8);
     for (int i = 0; i < 66; ++i) RunIteration(g_solvedTree);
-    for (const TreeNode& n : g_solvedTree->nodes)
-        if (n.kind == 0 && n.street == 3) EXPECT_EQ(n.strategySums, nullptr);
+    for (const TreeNode& n : g_solvedTree->nodes) {
+        if (n.kind == 0 && n.street == 3) {
+            EXPECT_EQ(n.strategySums, nullptr);
+        }
+    }
     double r0[2], r1[2];
     EXPECT_TRUE(std::isfinite(CalcBestResponse(g_solvedTree, r0, r1, 0).exploitability));
 }
@@ -296,12 +301,15 @@ TEST_F(RiverSimd, GrowingTreesOnEightThreads) {
 // The level is read once per traversal, so switching it while the solver runs is safe.
 TEST_F(RiverSimd, SimdLevelSwitchedDuringASolveStillReachesTheTarget) {
     const int32_t packed[2] = {1, 1};
-    ASSERT_TRUE(BuildSpot(true, packed, true, 14));
+    ASSERT_TRUE(BuildSpot(true, packed, true, 40));
     libsubgame_set_target_accuracy(0.005 * 100);
     libsubgame_set_check_interval(5);
     testing::internal::CaptureStdout();
     ASSERT_EQ(libsubgame_start_solver(0, 0), 1);
-    for (int i = 0; libsubgame_solver_running() != 0; ++i) simd_level.store(i % 2 ? 1 : 8);
+    for (bool one = true; libsubgame_solver_running() != 0; one = !one) {
+        simd_level.store(one ? 1 : 8);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     libsubgame_wait_solver();
     const std::string out = testing::internal::GetCapturedStdout();
     libsubgame_set_check_interval(25);
