@@ -271,10 +271,10 @@ TEST_P(StrategyCommands, LongLockedNodesKeepSetValuesLevel1) {
 TEST_P(StrategyCommands, LongLockedNodesKeepSetValuesLevel2) {
     locked_nodes_keep_set_values(2);
 }
-TEST_F(StrategyCommands, LongLockedNodesKeepSetValuesLevel3) {
+TEST_P(StrategyCommands, LongLockedNodesKeepSetValuesLevel3) {
     locked_nodes_keep_set_values(3);
 }
-TEST_F(StrategyCommands, LongLockedNodesKeepSetValuesLevel4) {
+TEST_P(StrategyCommands, LongLockedNodesKeepSetValuesLevel4) {
     locked_nodes_keep_set_values(4);
 }
 
