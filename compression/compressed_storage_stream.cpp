@@ -187,8 +187,15 @@ void CompressedStorageStream::rewind() {
         positions_[k] = 0;
     }
     if (!hasData()) return;  // nothing to decode; rows read as zeros
-    decoder_ = MakeDecompressor(readSubstream, this, report_);
+    // A loaded stream's corrupt block is the file's damage: recorded, not fatal.
+    CorruptionReport report = report_;
+    if (report == nullptr && fromFile_) report = recordDamage;
+    decoder_ = MakeDecompressor(readSubstream, this, report);
     if (decoder_ == nullptr) fail_fatal("stream kind");  // load refuses such blocks
+}
+
+void CompressedStorageStream::recordDamage(void* ctx) {
+    static_cast<CompressedStorageStream*>(ctx)->damaged_ = true;
 }
 
 void CompressedStorageStream::readSubstream(void* ctx, int32_t k, void* data, int32_t length) {

@@ -68,7 +68,8 @@ public:
     void load(BinaryReader* in) override;
     void raiseReserve(int64_t bytes) override;
 
-    // The report given to every decoder of this stream (null: the coder's default).
+    // The report given to every decoder of this stream (null: the coder's default, or for a
+    // loaded stream one that marks it damaged).
     void setCorruptionReport(CorruptionReport report) { report_ = report; }
     // A read of a loaded stream ran past a sub-stream's end.
     bool damaged() const override { return damaged_; }
@@ -107,6 +108,8 @@ private:
     uint8_t* buffer_ = nullptr;
     BufferTable* table_ = nullptr;  // held by the open writing pass
     CorruptionReport report_ = nullptr;
+    // The report of loaded streams without one of their own: marks the stream damaged.
+    static void recordDamage(void* ctx);
     int64_t bytesPushed_ = 0;
     int64_t bytesTaken_ = 0;
     bool fromFile_ = false;  // the bytes came from load

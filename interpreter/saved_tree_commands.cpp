@@ -111,10 +111,8 @@ void read_tree_info_lines(BinaryReader& in) {
     }
 }
 
-// Steps 3 onwards of the load; every failure caused by the file throws IOException or a
-// command error.
-void load_saved_tree(const std::string& path) {
-    std::unique_ptr<FileReader> in = OpenFileReader(path);
+// Every failure caused by the file throws IOException or a command error.
+void load_saved_tree(FileReader* in) {
     char tag[4] = {'-', '-', '-', '-'};
     in->read(tag, 4);
     if (std::memcmp(tag, "QX7:", 4) != 0) throw_command_error("invalid file");
@@ -165,17 +163,22 @@ void free_tree_core() {
     SavedTreeFlag = false;
 }
 
-void cmd_load_tree(CommandWords& words) {
+void load_tree_from(const std::function<std::unique_ptr<FileReader>()>& open) {
     refuse_while_solving();
     free_tree_core();
     line_set().root = new_line_root();
     LinesEditedSinceBuild = true;
     try {
-        load_saved_tree(words[1]);
+        std::unique_ptr<FileReader> in = open();
+        load_saved_tree(in.get());
     } catch (const IOException& e) {
         free_tree_core();
         throw_command_error(e.message());
     }
+}
+
+void cmd_load_tree(CommandWords& words) {
+    load_tree_from([&words] { return OpenFileReader(words[1]); });
     reply_ok(words);
 }
 

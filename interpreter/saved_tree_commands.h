@@ -10,12 +10,18 @@
 //   child count n; n times an f64 key and the child's record.
 #pragma once
 
+#include <functional>
+#include <memory>
 #include <string>
 
 #include "interpreter/command_loop.h"
 #include "storage/binary_io.h"
 
 void cmd_load_tree(CommandWords& words);
+
+// load_tree without its reply: refuses while solving, frees the tree, then reads the file that
+// open gives. Failures are command errors; a failed load leaves no tree.
+void load_tree_from(const std::function<std::unique_ptr<FileReader>()>& open);
 void cmd_free_tree(CommandWords& words);
 void cmd_reset_tree_info(CommandWords& words);
 void cmd_add_info_line(CommandWords& words);

@@ -1,5 +1,6 @@
 #include "solver/saved_tree_reader.h"
 
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -147,8 +148,12 @@ bool FirstRiverNode(const TreeNode& node) {
 
 // Opens and closes (without write-back) every loaded turn of the packed river storages, so a
 // damaged stream shows now and not inside a later solve or query.
+double g_trialDecodeSeconds = 0.0;
+
 void TrialDecodeRiverStreams(SolvedTree* tree) {
+    g_trialDecodeSeconds = 0.0;
     if (tree->streamKinds[0] == 0 && tree->streamKinds[1] == 0) return;
+    const auto start = std::chrono::steady_clock::now();
     std::vector<std::pair<TreeNode*, int32_t>> jobs;
     const int32_t turns = static_cast<int32_t>(tree->hands->records.size());
     for (TreeNode& node : tree->nodes) {
@@ -186,6 +191,8 @@ void TrialDecodeRiverStreams(SolvedTree* tree) {
         }
     }
     ClearStorageTraffic();
+    g_trialDecodeSeconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (failed) invalid("river stream");
 }
 
@@ -252,6 +259,10 @@ void LoadTreeNodeData(SolvedTree* tree, BinaryReader& in, bool omittedRows) {
 }
 
 }  // namespace
+
+double LastTrialDecodeSeconds() {
+    return g_trialDecodeSeconds;
+}
 
 int32_t NodeRecordHands(const SolvedTree* tree, const TreeNode& node, int32_t record) {
     const HandSet& hands = *tree->hands;

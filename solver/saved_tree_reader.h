@@ -29,5 +29,8 @@ void libsubgame_load_tree_header(BinaryReader& in);
 // decoding every loaded river stream once; damage there is "invalid file (river stream)".
 void libsubgame_load_tree_data(BinaryReader& in, bool omittedRows);
 
+// Seconds the last load spent decoding its river streams once (the bench reports the share).
+double LastTrialDecodeSeconds();
+
 // The hand count every array of a node's record must have (0 past the hand set's records).
 int32_t NodeRecordHands(const SolvedTree* tree, const TreeNode& node, int32_t record);

@@ -23,7 +23,14 @@ std::unique_ptr<FileReader> OpenFileReader(const std::string& path) {
     if (stream == nullptr) {
         throw IOException("can't open file (errno " + std::to_string(errno) + ")");
     }
-    return std::make_unique<FileReader>(stream);
+    auto reader = std::make_unique<FileReader>(stream);
+    reader->setStreamBuffer(size_t{1} << 20);
+    return reader;
+}
+
+void FileReader::setStreamBuffer(size_t size) {
+    streamBuffer_ = std::make_unique<char[]>(size);
+    std::setvbuf(stream_, streamBuffer_.get(), _IOFBF, size);
 }
 
 void MemoryReader::read(void* destination, size_t byteCount) {

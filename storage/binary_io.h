@@ -52,21 +52,24 @@ public:
     FileReader& operator=(const FileReader&) = delete;
 
     // A count of 0 does nothing; otherwise one fread item. A short read throws IOException
-    // "can't read from file (errno N)" with the C library's errno at that moment.
+    // "can't read from file (errno N)", errno cleared before the read (a short file gives 0).
     void read(void* destination, size_t byteCount) override;
     int32_t formatVersion() const override { return formatVersion_; }
     // The loader stores the file's version here once it has read it.
     void setFormatVersion(int32_t version) { formatVersion_ = version; }
     // Bytes read so far.
     uint64_t byteCount() const { return byteCount_; }
+    // Gives the stream a buffer of size bytes, owned by the reader; before the first read.
+    void setStreamBuffer(size_t size);
 
 private:
     uint64_t byteCount_ = 0;
     int32_t formatVersion_ = -1;
     FILE* stream_ = nullptr;
+    std::unique_ptr<char[]> streamBuffer_;  // outlives the stream: the destructor closes it first
 };
 
-// Opens path with mode "rb"; byte count 0, version -1. Throws IOException
+// Opens path with mode "rb" and a 1 MiB stdio buffer; byte count 0, version -1. Throws IOException
 // "can't open file (errno N)" when the open fails.
 std::unique_ptr<FileReader> OpenFileReader(const std::string& path);
 

@@ -5,9 +5,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
+#include "../fuzz/load_tree_target.h"
 #include "cards/hand_evaluator.h"
 #include "interpreter/combo_order.h"
 #include "saved_tree_writer.h"
@@ -236,6 +241,9 @@ TEST(SavedTree, DamagedFiles) {
         saved_tree::FileMarks marks;
         const Bytes file = saved_tree::WriteSavedTree(f.o, &marks);
         saved_tree::WriteFile(good, file);
+        // The fuzz target's seeds are these files.
+        if (const char* seeds = std::getenv("NLHE_LOAD_TREE_SEEDS"))
+            saved_tree::WriteFile(std::string(seeds) + "/v" + std::to_string(f.o.version), file);
         auto expect_no_tree_then_good = [&] {
             EXPECT_EQ(Cmd("is_tree_present"), "false\n");
             ASSERT_EQ(Cmd("load_tree " + good), "load_tree ok!\n");
@@ -349,6 +357,24 @@ TEST(SavedTree, ForgottenStreets) {
         Cmd("wait_for_solver");
     }
     std::remove(path.c_str());
+}
+
+}  // namespace
+
+namespace {
+
+// The fuzz target's corpus through its body: the sanitizer build checks every seed.
+TEST(SavedTree, FuzzCorpusReplays) {
+    const std::filesystem::path dir =
+        std::filesystem::path(NLHE_TEST_DATA_DIR) / "fuzz" / "corpus" / "load_tree";
+    int files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        std::ifstream in(entry.path(), std::ios::binary);
+        const Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        fuzz::load_tree(bytes.data(), bytes.size());
+        ++files;
+    }
+    EXPECT_GE(files, 4);
 }
 
 }  // namespace
