@@ -89,8 +89,8 @@ Bytes StorageBytes() {
 
 std::string Answers(const Spot& spot, int version) {
     std::string a;
-    for (const char* q : {"show_strategy r", "show_node r", "get_actual_compression",
-                          "calc_results", "is_tree_present"})
+    for (const char* q : {"show_strategy r:0", "show_node r", "show_node r:0",
+                          "get_actual_compression", "calc_results", "is_tree_present"})
         a += Cmd(q);
     // Older files carry no info lines.
     if (version >= 7) a += Cmd("show_tree_info");
@@ -133,6 +133,7 @@ TEST(SavedTree, RoundTripsAndSolvesOn) {
         const Bytes file = saved_tree::WriteSavedTree(c.o);
         saved_tree::WriteFile(path, file);
         const std::string before = Answers(*c.spot, c.o.version);
+        ASSERT_EQ(before.find("ERROR"), std::string::npos) << before;
         Cmd("go 20 steps");
         Cmd("wait_for_solver");
         const Bytes solvedOn = StorageBytes();
@@ -340,10 +341,11 @@ TEST(SavedTree, ForgottenStreets) {
         saved_tree::WriteFile(path, file);
         const std::vector<std::vector<float>> reach = StoredReach(c.street);
         ASSERT_FALSE(reach.empty());
-        const std::string queries[] = {"show_strategy r", "show_strategy r:0:c:c:6s",
+        const std::string queries[] = {"show_strategy r:0", "show_strategy r:0:c:c:6s",
                                        std::string("show_strategy ") + kFlop.riverPath};
         std::string before;
         for (const std::string& q : queries) before += Cmd(q);
+        ASSERT_EQ(before.find("ERROR"), std::string::npos) << before;
 
         ASSERT_EQ(Cmd("load_tree " + path), "load_tree ok!\n");
         EXPECT_EQ(StoredReach(c.street), reach);
