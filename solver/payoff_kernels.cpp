@@ -94,11 +94,17 @@ struct Lanes8 {
 };
 
 // Reach of hand j in every lane; lanes at or above K are zero.
+// Built in registers: a vector load over floats just stored one by one on the stack cannot be
+// forwarded from those stores and stalls, which made the 2- and 3-row forms slower than the
+// 4-row one.
 template <typename L, int K>
 inline typename L::V LoadLanes(const float* const* rows, int j) {
-    alignas(32) float lanes[L::kLanes] = {};
-    for (int l = 0; l < K; ++l) lanes[l] = rows[l][j];
-    return L::loadu(lanes);
+    auto lane = [&](int l) { return l < K ? rows[l][j] : 0.0f; };
+    if constexpr (L::kLanes == 4)
+        return _mm_setr_ps(lane(0), lane(1), lane(2), lane(3));
+    else
+        return _mm256_setr_ps(lane(0), lane(1), lane(2), lane(3), lane(4), lane(5), lane(6),
+                              lane(7));
 }
 
 template <typename L, int K>
