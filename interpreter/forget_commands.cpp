@@ -23,20 +23,20 @@ int32_t street_word(const CommandWords& words) {
 
 void check_street_result(int32_t result, const CommandWords& words) {
     switch (result) {
-    case kStreetOk:
-        return;
-    case kStreetNoTree:
-        throw_command_error("missing/incorrect tree");
-    case kStreetSolverRunning:
-        throw_command_error("Can't do that when solver is running");
-    case kStreetNotBelowRoot:
-        throw_command_error("street is not below the root");
-    case kStreetTurnsForgotten:
-        throw_command_error("turns already forgotten");
-    case kStreetIncomplete:
-        throw_command_error("incomplete tree");
-    default:
-        throw_arg_error(words);
+        case kStreetOk:
+            return;
+        case kStreetNoTree:
+            throw_command_error("missing/incorrect tree");
+        case kStreetSolverRunning:
+            throw_command_error("Can't do that when solver is running");
+        case kStreetNotBelowRoot:
+            throw_command_error("street is not below the root");
+        case kStreetTurnsForgotten:
+            throw_command_error("turns already forgotten");
+        case kStreetIncomplete:
+            throw_command_error("incomplete tree");
+        default:
+            throw_arg_error(words);
     }
 }
 

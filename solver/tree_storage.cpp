@@ -15,9 +15,8 @@ void MakeNodeStorages(SolvedTree* tree, TreeNode* node, int32_t rootStreet, uint
     const size_t actions = node->children.size();
     const FlatIndexLists* layout =
         actions < tree->indexLists.size() ? tree->indexLists[actions].get() : nullptr;
-    CreateNodeStorages(node, tree->hands.get(), layout, streetBytes,
-                       tree->averaging != 0, rootStreet, kinds, tree->formatVersion >= 5,
-                       tree->riverStrategy != 0);
+    CreateNodeStorages(node, tree->hands.get(), layout, streetBytes, tree->averaging != 0,
+                       rootStreet, kinds, tree->formatVersion >= 5, tree->riverStrategy != 0);
 }
 
 void ClearStorageTraffic() {

@@ -1,5 +1,7 @@
 // Forgetting late streets and re-solving one runout at its first query: the stored reach against
 // an independent double computation, the re-solve's bookkeeping, the done bits, the refusals.
+#include "solver/forgotten_streets.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,11 +15,10 @@
 
 #include "cards/hand_evaluator.h"
 #include "cards/hand_set.h"
-#include "solver/forgotten_streets.h"
 #include "solver/chance_nodes.h"
 #include "solver/iterations.h"
-#include "solver/node_runout.h"
 #include "solver/node_edits.h"
+#include "solver/node_runout.h"
 #include "solver/runout_access.h"
 #include "solver/runout_walks.h"
 #include "solver/solved_tree.h"
@@ -45,8 +46,8 @@ struct ForgetCase {
 };
 
 const ForgetCase kCases[] = {
-    {"FlopRiversLevel0", {0, 0}, false, 1, 3}, {"FlopRiversLevel2Iso", {1, 1}, true, 1, 3},
-    {"FlopTurnsLevel0Iso", {0, 0}, true, 1, 2}, {"FlopTurnsLevel2", {1, 1}, false, 1, 2},
+    {"FlopRiversLevel0", {0, 0}, false, 1, 3},   {"FlopRiversLevel2Iso", {1, 1}, true, 1, 3},
+    {"FlopTurnsLevel0Iso", {0, 0}, true, 1, 2},  {"FlopTurnsLevel2", {1, 1}, false, 1, 2},
     {"TurnRiversLevel0Iso", {0, 0}, true, 2, 3}, {"TurnRiversLevel2", {1, 1}, false, 2, 3},
     {"FlopRiversLevel4Iso", {2, 2}, true, 1, 3},  {"FlopTurnsLevel3", {1, 2}, false, 1, 2},
 };
@@ -145,8 +146,8 @@ std::array<std::vector<double>, 2> ReferenceReach(SolvedTree* tree, const Root& 
         int32_t a = 0;
         while (&tree->nodes[node->children[a]] != child) ++a;
         const bool onTurn = node->street == 2;
-        std::vector<PooledArray> s =
-            EvaluationStrategy(tree, node, onTurn ? (riverRoot ? t : tree->rootTurnRecord) : -1, -1);
+        std::vector<PooledArray> s = EvaluationStrategy(
+            tree, node, onTurn ? (riverRoot ? t : tree->rootTurnRecord) : -1, -1);
         for (int32_t i = 0; i < n; ++i) {
             const int32_t at = riverRoot && flopRows && !onTurn ? hs.records[t].maps[0][i] : i;
             reach[node->player][i] *= s[a].data ? s[a].data[at] : 0.0;
@@ -572,10 +573,11 @@ std::vector<double> OwnReach(SolvedTree* tree, TreeNode* target, int32_t t, int3
         if (node->player != p) continue;
         int32_t a = 0;
         while (&tree->nodes[node->children[a]] != child) ++a;
-        std::vector<PooledArray> s = EvaluationStrategy(tree, node, node->street >= 2 ? t : -1,
-                                                        node->street >= 3 ? r : -1);
+        std::vector<PooledArray> s =
+            EvaluationStrategy(tree, node, node->street >= 2 ? t : -1, node->street >= 3 ? r : -1);
         for (size_t i = 0; i < hands.size(); ++i)
-            reach[i] *= s[a].data ? s[a].data[levelIndex(static_cast<int32_t>(i), node->street)] : 0;
+            reach[i] *=
+                s[a].data ? s[a].data[levelIndex(static_cast<int32_t>(i), node->street)] : 0;
         ReleaseRows(s);
     }
     return reach;
@@ -636,7 +638,8 @@ TEST_F(LongForgottenStreets, ResolvedStrategiesAreCloseToTheOriginals) {
                 meanDiff += s.reach[i] * diff;
             }
             for (size_t a = 0; a < actions; ++a)
-                EXPECT_NEAR(f0[a] / total, f1[a] / total, 0.03) << "node " << s.node << " street " << street;
+                EXPECT_NEAR(f0[a] / total, f1[a] / total, 0.03)
+                    << "node " << s.node << " street " << street;
             EXPECT_LE(meanDiff / total, 0.08) << "node " << s.node << " street " << street;
         }
         libsubgame_set_recalc_accuracy(0.5, 0.5, 0.5);
@@ -669,8 +672,9 @@ double PlainBytes(const SolvedTree* tree, const TreeNode* node) {
 
 class LongForgottenMemory : public ForgottenStreets {};
 
-// A flop tree of over 200 MB of river rows at level 0. Forgetting the rivers returns their memory to the system; a query grows it back by one root
-// subtree, a second runout of that subtree by next to nothing.
+// A flop tree of over 200 MB of river rows at level 0. Forgetting the rivers returns their memory
+// to the system; a query grows it back by one root subtree, a second runout of that subtree by next
+// to nothing.
 TEST_P(LongForgottenMemory, ResidentMemoryFollowsTheStorages) {
     const ForgetCase& c = GetParam();
     ASSERT_TRUE(Build(c, 70, 260));
@@ -697,7 +701,8 @@ TEST_P(LongForgottenMemory, ResidentMemoryFollowsTheStorages) {
     EXPECT_LT(ResidentBytes() - first, 4e6);
 }
 
-const ForgetCase kMemoryCases[] = {{"Level0", {0, 0}, false, 1, 3}, {"Level2", {1, 1}, false, 1, 3}};
+const ForgetCase kMemoryCases[] = {{"Level0", {0, 0}, false, 1, 3},
+                                   {"Level2", {1, 1}, false, 1, 3}};
 INSTANTIATE_TEST_SUITE_P(Levels, LongForgottenMemory, ::testing::ValuesIn(kMemoryCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
