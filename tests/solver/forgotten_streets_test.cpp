@@ -706,7 +706,7 @@ TEST_P(LongForgottenMemory, ResidentMemoryFollowsTheStorages) {
 
 const ForgetCase kMemoryCases[] = {{"Level0", {0, 0}, false, 1, 3},
                                    {"Level2", {1, 1}, false, 1, 3}};
-INSTANTIATE_TEST_SUITE_P(Levels, LongForgottenMemory, ::testing::ValuesIn(kMemoryCases),
+INSTANTIATE_TEST_SUITE_P(LongLevels, LongForgottenMemory, ::testing::ValuesIn(kMemoryCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
