@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "solver/iteration_log.h"
+#include "solver/traversal_modes.h"
 
 struct SolvedTree;
 
@@ -15,15 +16,15 @@ struct TraversalSums {
 
 // The three passes of one traversal for player p in the given mode, under the solver mutex;
 // the root sums are weighted by player p's root weight row.
-TraversalSums TraverseForPlayer(SolvedTree* tree, int32_t p, int32_t mode);
+TraversalSums TraverseForPlayer(SolvedTree* tree, int32_t p, TraversalMode mode);
 
 struct IterationValues {
     double mean;
     double value1;
     double value0;
 };
-// Whether river strategy sums accumulate at an iteration: always with plain sums, on the
-// averaging schedule of compressed sums.
+// Whether river strategy sums accumulate at an iteration: on flop trees by the schedule of the
+// tree's compression level, on turn and river roots always.
 uint8_t RiverAveragingAt(const SolvedTree* tree, int32_t iteration);
 
 // One iteration: player 1, then player 0, in mode 1; then iteration += 1 and "NEW_TREE" clears.
@@ -35,7 +36,7 @@ struct BestResponseResult {
 };
 // resultP = {best-response value, value} of player p.
 BestResponseResult CalcBestResponse(SolvedTree* tree, double result0[2], double result1[2],
-                                    int32_t mode);
+                                    TraversalMode mode);
 
 // True when every decision node above a forgotten street has its regret storage.
 bool TreeHasStorages(const SolvedTree* tree);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cards/cards.h"
+#include "solver/traversal_modes.h"
 
 struct HandSet;
 struct FlatIndexLists;
@@ -96,8 +97,8 @@ struct SolvedTree {
     std::vector<std::unique_ptr<FlatIndexLists>> indexLists;  // [k]: nodes with k actions
     double maxWeight[2] = {1.0, 1.0};  // largest weight of each (suit-permuted) range
     int32_t traverser = 0;
-    int32_t mode = 0;  // 0 evaluation with best response, 1 regret update, 2 target collection
-    int32_t pass = 0;
+    TraversalMode mode = kModeEvaluate;
+    TraversalPass pass = kPassRecordJobs;
     // simd_level as read at the start of the current top-level walk (one-player traversal or
     // re-solve): every river root of that walk, on any thread, follows this one value.
     int32_t simdLevel = 1;
@@ -107,6 +108,7 @@ struct SolvedTree {
     double payoffScale = 1.0;
     int32_t formatVersion = 7;
     int32_t streamKinds[2] = {0, 0};  // river regrets, river strategy sums
+    int32_t compressionLevel = 0;     // the level whose kinds the storages were made with
     uint8_t allResident = 0;
     uint8_t riverAveraging = 1;
     // river_strategy_enabled as it was when the storages were made: river strategy-sum
