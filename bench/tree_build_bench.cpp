@@ -12,6 +12,7 @@
 #include "cards/hand_evaluator.h"
 #include "interpreter/line_set.h"
 #include "interpreter/tree_commands.h"
+#include "solver/compression_levels.h"
 #include "solver/solved_tree.h"
 #include "solver/solver_defaults.h"
 #include "utilities/output.h"
@@ -112,7 +113,6 @@ std::vector<double> ThirdRange() {
 void BM_StorageLevel(benchmark::State& state, const char* board) {
     const Spot spot = MakeSpot(board);
     std::vector<double> full = ThirdRange();
-    static const int32_t kPairs[3][2] = {{0, 0}, {0, 1}, {1, 1}};
     const int level = static_cast<int>(state.range(0));
     double estimateMiB = 0, growthMiB = 0;
     for (auto _ : state) {
@@ -121,7 +121,7 @@ void BM_StorageLevel(benchmark::State& state, const char* board) {
                               full.data(), 1);
         clear_output_buffer();
         const long before = ResidentKiB();
-        libsubgame_reset_progress(kPairs[level]);
+        libsubgame_reset_progress(CompressionLevelEntry(level).streamKinds);
         CheckTreeStorageReady(g_solvedTree);
         growthMiB = (ResidentKiB() - before) / 1024.0;
         const TreeParams& p = g_solvedTree->params;

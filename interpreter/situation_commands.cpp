@@ -20,9 +20,6 @@
 
 namespace {
 
-// More threads than this the OpenMP runtime may fail to create, ending the process mid-solve.
-constexpr int kMaxThreads = 1024;
-
 // Weights this small are noise from the front end's rounding: store them as 0.
 constexpr double kSmallestWeight = 0.00001;
 
@@ -119,7 +116,7 @@ void cmd_set_isomorphism(CommandWords& words) {
 void cmd_set_threads(CommandWords& words) {
     int n = word_to_int(words[1]);
     if (n < 1) n = omp_get_max_threads();
-    libsubgame_set_thread_count(std::min(n, kMaxThreads));
+    libsubgame_set_thread_count(n);
     reply_ok(words);
 }
 

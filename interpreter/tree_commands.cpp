@@ -9,6 +9,7 @@
 #include "interpreter/node_path.h"
 #include "interpreter/situation.h"
 #include "interpreter/tree_state.h"
+#include "solver/compression_levels.h"
 #include "solver/solver_running.h"
 #include "utilities/output.h"
 
@@ -38,8 +39,8 @@ std::string combo_cards_text(int combo) {
 }  // namespace
 
 const char* compression_level_name(int32_t level) {
-    static const char* const kNames[6] = {"auto", "none", "low", "medium", "high", "max"};
-    return level >= -1 && level <= 4 ? kNames[level + 1] : "?";
+    if (level == -1) return "auto";
+    return level >= 0 && level < kCompressionLevelCount ? CompressionLevelEntry(level).name : "?";
 }
 
 int32_t choose_compression_level(uint64_t S, uint64_t M, bool threeSuitFlop) {
@@ -178,8 +179,7 @@ void auto_compression_level() {
         apply_compression_level(ConfiguredCompression);
         return;
     }
-    const int32_t plain[2] = {0, 0};
-    libsubgame_reset_progress(plain);
+    libsubgame_reset_progress(CompressionLevelEntry(0).streamKinds);
     uint64_t S = 0;
     if (TreeParams* params = libsubgame_copy_tree_params()) {
         S = params->streetEstimate[1] + params->streetEstimate[2] + params->streetEstimate[3];
@@ -197,9 +197,7 @@ void auto_compression_level() {
 
 void apply_compression_level(int32_t level) {
     AppliedCompression = level;
-    static const int32_t kPairs[5][2] = {{0, 0}, {0, 1}, {1, 1}, {1, 2}, {2, 2}};
-    const int32_t plain[2] = {0, 0};
-    libsubgame_reset_progress(level >= 0 && level <= 4 ? kPairs[level] : plain);
+    libsubgame_reset_progress(CompressionLevelEntry(level).streamKinds);
 }
 
 void cmd_build_tree(CommandWords& words) {
@@ -219,14 +217,13 @@ void cmd_build_tree(CommandWords& words) {
 }
 
 void cmd_set_compression(CommandWords& words) {
-    static const char* const kWords[6] = {"auto", "none", "low", "medium", "high", "max"};
     int32_t level = -2;
-    for (int i = 0; i < 6; ++i)
-        if (words[1] == kWords[i]) level = i - 1;
+    for (int32_t i = -1; i < kCompressionLevelCount; ++i)
+        if (words[1] == compression_level_name(i)) level = i;
     if (level == -2) {
         level = word_to_int(words[1]);
         if (level < 0) level = -1;
-        if (level > 4) level = 4;
+        if (level >= kCompressionLevelCount) level = kCompressionLevelCount - 1;
     }
     if (TreePresent) refuse_while_solving();
     ConfiguredCompression = level;

@@ -20,7 +20,7 @@ extern int32_t AppliedCompression;
 extern bool SavedTreeFlag;
 extern std::vector<std::string> TreeInfoLines;
 
-// Level names by level -1..4: "auto", "none", "low", "medium", "high", "max".
+// "auto" for -1, the level table's name for 0..4, "?" otherwise.
 const char* compression_level_name(int32_t level);
 
 // The automatic level for an uncompressed storage estimate of S bytes and M bytes of usable

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "cards/hand_set.h"
+#include "solver/iteration_thresholds.h"
 #include "solver/row_scaling.h"
 #include "solver/runout_walks.h"
 #include "solver/solved_tree.h"
@@ -71,7 +72,7 @@ SubgameShared* MakeShared(const TraversalContext* ctx, int32_t handCount) {
     CopyRowToHeap(&shared->parentOpponentReach, ctx->opponentReach);
     ConstructPooledArray(&shared->valueSum, handCount, true, false);
     if (ctx->ownReach.count > 0) CopyRowToHeap(&shared->parentOwnReach, ctx->ownReach);
-    if (ctx->tree->mode == 0)
+    if (ctx->tree->mode == kModeEvaluate)
         ConstructPooledArray(&shared->bestResponseSum, handCount, true, false);
     return shared;
 }
@@ -134,7 +135,7 @@ void RunJob(SubgameJob* job) {
     CopyRowToHeap(&job->resultValue, job->value);
     CopyRowToHeap(&job->resultBestResponse, job->bestResponse);
     ReleaseFourRows(job);
-    if (tree->mode == 1) {
+    if (tree->mode == kModeUpdate) {
         const auto micros = std::chrono::duration_cast<std::chrono::nanoseconds>(
                                 std::chrono::steady_clock::now() - start)
                                 .count() /
@@ -173,13 +174,13 @@ bool FlopRooted(const SolvedTree* tree) {
 // values the last best-response refresh stored here instead of dealing the street again.
 bool TargetAboveTurn(const SolvedTree* tree) {
     const TargetRecord* target = tree->target;
-    return tree->mode == 2 && target != nullptr &&
+    return tree->mode == kModeCollect && target != nullptr &&
            (target->node->street < 2 || (target->node->street == 2 && target->turn < 0));
 }
 
 bool TargetAboveRiver(const SolvedTree* tree) {
     const TargetRecord* target = tree->target;
-    return tree->mode == 2 && target != nullptr &&
+    return tree->mode == kModeCollect && target != nullptr &&
            (target->node->street != 3 || target->river < 0);
 }
 
@@ -222,8 +223,8 @@ void DealTurnChance(TraversalContext* ctx) {
     TreeNode* node = ctx->node;
     const int32_t n = static_cast<int32_t>(tree->hands->hands.size());
     const bool decision = node->kind == 0;
-    if (tree->mode == 0 && decision && Incomplete(tree)) {
-        if (tree->pass == 2) {
+    if (tree->mode == kModeEvaluate && decision && Incomplete(tree)) {
+        if (tree->pass == kPassTakeMerged) {
             TakeStoredValues(ctx, node->nodeData[0]);
         } else {
             ZeroRow(&ctx->value, n);
@@ -232,20 +233,20 @@ void DealTurnChance(TraversalContext* ctx) {
         return;
     }
     if (decision && TargetAboveTurn(tree)) {
-        if (tree->pass == 2)
+        if (tree->pass == kPassTakeMerged)
             TakeStoredValue(ctx, node->nodeData[0], n);
         else
             ZeroRow(&ctx->value, n);
         return;
     }
     ZeroRow(&ctx->value, n);
-    if (tree->mode == 0) ZeroRow(&ctx->bestResponse, n);
+    if (tree->mode == kModeEvaluate) ZeroRow(&ctx->bestResponse, n);
     const size_t records = tree->hands->records.size();
     // A target below one turn card needs only that card's job.
-    const TargetRecord* target = tree->mode == 2 ? tree->target : nullptr;
+    const TargetRecord* target = tree->mode == kModeCollect ? tree->target : nullptr;
     const bool oneCard = target != nullptr && target->turn >= 0 && target->split == 0;
-    if (tree->pass == 0) {
-        if (tree->mode == 1 && decision)
+    if (tree->pass == kPassRecordJobs) {
+        if (tree->mode == kModeUpdate && decision)
             AddScaledToNodeData(&node->nodeData[0], tree->traverser ^ 1, &ctx->opponentReach,
                                 ReachWeight(tree));
         SubgameShared* shared = MakeShared(ctx, n);
@@ -255,12 +256,12 @@ void DealTurnChance(TraversalContext* ctx) {
             for (size_t c = 0; c < records; ++c)
                 RecordJob(ctx, shared, c == 0, static_cast<int32_t>(c), -1);
         }
-    } else if (tree->pass == 2) {
+    } else if (tree->pass == kPassTakeMerged) {
         TakeMergedJobs(ctx, oneCard ? 1 : records);
     }
     ScaleRow(&ctx->value, kTurnScale);
     ScaleRow(&ctx->bestResponse, kTurnScale);
-    if (tree->mode == 0 && decision && !tree->resolving) StoreValues(ctx, node->nodeData[0]);
+    if (tree->mode == kModeEvaluate && decision && !tree->resolving) StoreValues(ctx, node->nodeData[0]);
 }
 
 void DealRiverChance(TraversalContext* ctx) {
@@ -270,7 +271,7 @@ void DealRiverChance(TraversalContext* ctx) {
     const SubgameRecord& record = tree->hands->records[t];
     const int32_t n = static_cast<int32_t>(record.hands.size());
     const bool decision = node->kind == 0;
-    if (tree->mode == 0 && decision && Incomplete(tree)) {
+    if (tree->mode == kModeEvaluate && decision && Incomplete(tree)) {
         TakeStoredValues(ctx, node->nodeData[t]);
         return;
     }
@@ -279,20 +280,18 @@ void DealRiverChance(TraversalContext* ctx) {
         return;
     }
     ZeroRow(&ctx->value, n);
-    if (tree->mode == 0) ZeroRow(&ctx->bestResponse, n);
-    if (tree->mode == 1 && decision && !tree->resolving)
+    if (tree->mode == kModeEvaluate) ZeroRow(&ctx->bestResponse, n);
+    if (tree->mode == kModeUpdate && decision && !tree->resolving)
         AddScaledToNodeData(&node->nodeData[t], tree->traverser ^ 1, &ctx->opponentReach,
                             ReachWeight(tree));
 
     const size_t rivers = record.rivers.size();
     if (FlopRooted(tree)) {
         if (ctx->opponentReach.data) {
-            const bool delayed = tree->averaging == 1 && tree->iteration < 61;
+            const bool active = StrategySumsActive(tree->averaging, tree->iteration);
             const bool sumsTakePart =
-                tree->mode != 1 || (tree->averaging != 0 && !delayed && tree->riverAveraging);
-            const bool walkSums = sumsTakePart && tree->averaging != 0 &&
-                                  !(tree->averaging == 1 && tree->iteration <= 60) &&
-                                  tree->riverStrategy;
+                tree->mode != kModeUpdate || (active && tree->riverAveraging);
+            const bool walkSums = sumsTakePart && active && tree->riverStrategy;
             OpenRiverKind(tree, node, t, 0, WalkRule::Solve);
             if (walkSums) OpenRiverKind(tree, node, t, 1, WalkRule::Solve);
             for (size_t r = 0; r < rivers; ++r) {
@@ -314,23 +313,23 @@ void DealRiverChance(TraversalContext* ctx) {
             CloseRiverKind(tree, node, t, 0, WalkRule::Solve);
             if (walkSums) CloseRiverKind(tree, node, t, 1, WalkRule::Solve);
         }
-    } else if (tree->pass == 0) {
+    } else if (tree->pass == kPassRecordJobs) {
         SubgameShared* shared = MakeShared(ctx, n);
         for (size_t r = 0; r < rivers; ++r)
             RecordJob(ctx, shared, r == 0, t, static_cast<int32_t>(r));
-    } else if (tree->pass == 2) {
+    } else if (tree->pass == kPassTakeMerged) {
         TakeMergedJobs(ctx, rivers);
     }
     ScaleRow(&ctx->value, kRiverScale);
     ScaleRow(&ctx->bestResponse, kRiverScale);
-    if (tree->mode == 0 && decision && !tree->resolving) StoreValues(ctx, node->nodeData[t]);
+    if (tree->mode == kModeEvaluate && decision && !tree->resolving) StoreValues(ctx, node->nodeData[t]);
 }
 
 std::vector<SubgameJob*> JobRunOrder() {
     std::vector<SubgameJob*> order = Jobs;
     if (order.empty()) return order;
     SolvedTree* tree = order[0]->tree;
-    if (tree->mode == 1) {
+    if (tree->mode == kModeUpdate) {
         const int32_t p = tree->traverser;
         std::stable_sort(order.begin(), order.end(), [p](const SubgameJob* a, const SubgameJob* b) {
             return a->node->jobCost[p].load(std::memory_order_relaxed) >
@@ -344,8 +343,7 @@ void TraverseSubgames() {
     if (Jobs.empty()) return;
     std::vector<SubgameJob*> order = JobRunOrder();
     const int count = static_cast<int>(order.size());
-    int threads = libsubgame_get_thread_count();
-    if (threads < 1) threads = 1;
+    const int threads = libsubgame_get_thread_count();
 #pragma omp parallel for schedule(dynamic, 1) num_threads(threads)
     for (int i = 0; i < count; ++i) RunJob(order[i]);
     for (SubgameJob* job : Jobs) MergeJob(job);

@@ -143,7 +143,7 @@ void ForgetStreetStorage(SolvedTree* tree, int32_t street) {
     if (tree->resultsIteration != tree->iteration) {
         CheckTreeStorageReady(tree);
         const BestResponseResult r =
-            CalcBestResponse(tree, tree->bestResponse[0], tree->bestResponse[1], 0);
+            CalcBestResponse(tree, tree->bestResponse[0], tree->bestResponse[1], kModeEvaluate);
         tree->exploitability = r.exploitability;
         tree->meanValue = r.meanValue;
         tree->resultsIteration = tree->iteration;
@@ -255,8 +255,8 @@ double SubtreeCheck(SolvedTree* tree, TreeNode* root, int32_t turn, int32_t rive
     ctx.node = root;
     ctx.turn = turn;
     ctx.river = river;
-    tree->mode = 0;
-    tree->pass = 1;
+    tree->mode = kModeEvaluate;
+    tree->pass = kPassRunJobs;
     double value[2] = {0.0, 0.0};
     for (int32_t p = 1; p >= 0; --p) {
         tree->traverser = p;
@@ -325,8 +325,8 @@ double ResolveForgottenSubtree(SolvedTree* tree, TreeNode* root, int32_t turn, i
     const double target = libsubgame_get_recalc_accuracy(root->street);
     double v = 0.0;
     for (int32_t i = 0; i < kMaxResolveIterations; ++i) {
-        tree->mode = 1;
-        tree->pass = 1;
+        tree->mode = kModeUpdate;
+        tree->pass = kPassRunJobs;
         tree->riverAveraging = RiverAveragingAt(tree, tree->iteration);
         TraverseSubtree(&ctx, &reach[0], 1);
         TraverseSubtree(&ctx, &reach[1], 0);

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "solver/chance_nodes.h"
+#include "solver/compression_levels.h"
 #include "solver/forgotten_streets.h"
 #include "solver/solved_tree.h"
 #include "solver/solver_defaults.h"
@@ -41,12 +42,11 @@ public:
         return g_solvedTree->iteration;
     }
     void runIteration() override {
-        int32_t threads = libsubgame_get_thread_count();
-        omp_set_num_threads(threads < 1 ? 1 : threads);
+        omp_set_num_threads(libsubgame_get_thread_count());
         RunIteration(g_solvedTree);
     }
     void bestResponse(double r0[2], double r1[2]) override {
-        CalcBestResponse(g_solvedTree, r0, r1, 0);
+        CalcBestResponse(g_solvedTree, r0, r1, kModeEvaluate);
     }
     int32_t iterationCap() override { return SolverIterationCap(); }
     int32_t checkInterval() override { return libsubgame_get_check_interval(); }
@@ -65,7 +65,7 @@ bool TreeHasStorages(const SolvedTree* tree) {
     return true;
 }
 
-TraversalSums TraverseForPlayer(SolvedTree* tree, int32_t p, int32_t mode) {
+TraversalSums TraverseForPlayer(SolvedTree* tree, int32_t p, TraversalMode mode) {
     std::lock_guard<std::recursive_mutex> lock(SolverMutex());
     // A pool left by a tree with another hand count must be replaced before any pooled row.
     EnsureThreadPool(*tree->hands);
@@ -73,7 +73,7 @@ TraversalSums TraverseForPlayer(SolvedTree* tree, int32_t p, int32_t mode) {
     tree->mode = mode;
     tree->simdLevel = simd_level.load(std::memory_order_relaxed);
     tree->target = nullptr;
-    tree->pass = 0;
+    tree->pass = kPassRecordJobs;
 
     TraversalContext root;
     root.tree = tree;
@@ -85,10 +85,10 @@ TraversalSums TraverseForPlayer(SolvedTree* tree, int32_t p, int32_t mode) {
     ReleasePooledArray(&root.value);
     ReleasePooledArray(&root.bestResponse);
 
-    tree->pass = 1;
+    tree->pass = kPassRunJobs;
     TraverseSubgames();
 
-    tree->pass = 2;
+    tree->pass = kPassTakeMerged;
     RootReach(tree, p, &root.opponentReach);
     ResetJobCursor();
     TraverseNode(&root);
@@ -103,9 +103,8 @@ TraversalSums TraverseForPlayer(SolvedTree* tree, int32_t p, int32_t mode) {
 }
 
 uint8_t RiverAveragingAt(const SolvedTree* tree, int32_t iteration) {
-    if (tree->streamKinds[1] < 2) return 1;
-    const int32_t d = iteration - 61;
-    return d >= 0 && (d < 11 || d % 11 == 0) ? 1 : 0;
+    if (tree->rootStreet() > 1) return 1;
+    return RiverSumsAt(tree->compressionLevel, iteration) ? 1 : 0;
 }
 
 IterationValues RunIteration(SolvedTree* tree) {
@@ -116,19 +115,19 @@ IterationValues RunIteration(SolvedTree* tree) {
     {
         std::lock_guard<std::recursive_mutex> lock(SolverMutex());
         tree->riverAveraging = RiverAveragingAt(tree, tree->iteration);
-        r1 = TraverseForPlayer(tree, 1, 1);
+        r1 = TraverseForPlayer(tree, 1, kModeUpdate);
     }
     // Again between the two traversals, so a waiter waits one traversal at most.
     YieldSolverMutexToClaims();
     std::lock_guard<std::recursive_mutex> lock(SolverMutex());
-    TraversalSums r0 = TraverseForPlayer(tree, 0, 1);
+    TraversalSums r0 = TraverseForPlayer(tree, 0, kModeUpdate);
     tree->iteration += 1;
     tree->flags &= ~kTreeNew;
     return {(r0.valueSum + r1.valueSum) / 2, r1.valueSum, r0.valueSum};
 }
 
 BestResponseResult CalcBestResponse(SolvedTree* tree, double result0[2], double result1[2],
-                                    int32_t mode) {
+                                    TraversalMode mode) {
     YieldSolverMutexToClaims();
     {
         std::lock_guard<std::recursive_mutex> lock(SolverMutex());
@@ -169,7 +168,7 @@ void libsubgame_calc_results(IterationLogRecord* out) {
     if (tree->resultsIteration != tree->iteration && TreeHasStorages(tree)) {
         CheckTreeStorageReady(tree);
         BestResponseResult r =
-            CalcBestResponse(tree, tree->bestResponse[0], tree->bestResponse[1], 0);
+            CalcBestResponse(tree, tree->bestResponse[0], tree->bestResponse[1], kModeEvaluate);
         tree->exploitability = r.exploitability;
         tree->meanValue = r.meanValue;
         tree->resultsIteration = tree->iteration;

@@ -160,8 +160,7 @@ double libsubgame_calc_river_line_freq(int32_t node,
     SolverMutexClaim claim;
     if (!TreeHasStorages(tree)) return 0.0;
     double total = 0.0;
-    int threads = libsubgame_get_thread_count();
-    if (threads < 1) threads = 1;
+    const int threads = libsubgame_get_thread_count();
     for (std::vector<Code>& group : work) {
         // No re-solve here (it would take locks under this one): nothing is forgotten, as
         // checked above, so every strategy is in place.

@@ -1,6 +1,7 @@
 #include "solver/node_runout.h"
 
 #include "cards/hand_set.h"
+#include "solver/iteration_thresholds.h"
 #include "solver/runout_access.h"
 #include "solver/solved_tree.h"
 
@@ -42,5 +43,5 @@ const uint16_t* LevelIndexTable(const HandSet& hands, int32_t turn, int32_t rive
 }
 
 bool AveragingInEffect(const SolvedTree* tree) {
-    return tree->averaging != 0 && !(tree->averaging == 1 && tree->iteration <= 60);
+    return StrategySumsActive(tree->averaging, tree->iteration);
 }

@@ -34,5 +34,5 @@ bool ResolveNodeRunout(SolvedTree* tree, int32_t node, int32_t turnCard, int32_t
 const std::vector<CardMask>& LevelHands(const HandSet& hands, int32_t turn, int32_t river);
 const uint16_t* LevelIndexTable(const HandSet& hands, int32_t turn, int32_t river);
 
-// Averaging in effect: an averaging kind, and for the delayed kind more than 60 iterations.
+// Strategy sums take part at the tree's iteration (StrategySumsActive).
 bool AveragingInEffect(const SolvedTree* tree);

@@ -28,7 +28,7 @@ void RefreshResults(SolvedTree* tree) {
     if (tree->resultsIteration == tree->iteration) return;
     CheckTreeStorageReady(tree);
     const BestResponseResult r =
-        CalcBestResponse(tree, tree->bestResponse[0], tree->bestResponse[1], 0);
+        CalcBestResponse(tree, tree->bestResponse[0], tree->bestResponse[1], kModeEvaluate);
     tree->exploitability = r.exploitability;
     tree->meanValue = r.meanValue;
     tree->resultsIteration = tree->iteration;
@@ -48,7 +48,7 @@ void PrepareRiverScratch(const SolvedTree* tree, const TraversalContext& ctx) {
 void EvaluateNodeValues(SolvedTree* tree, int32_t player, TargetRecord* record,
                         const QueryTarget& at) {
     EnsureThreadPool(*tree->hands);
-    tree->mode = 2;
+    tree->mode = kModeCollect;
     tree->traverser = player;
     OpenQuerySubtree(tree, at);
 
@@ -63,21 +63,21 @@ void EvaluateNodeValues(SolvedTree* tree, int32_t player, TargetRecord* record,
     MovePooledArray(&ctx.opponentReach, &reach[1 - player]);
 
     tree->target = record;
-    tree->pass = 0;
+    tree->pass = kPassRecordJobs;
     PrepareRiverScratch(tree, ctx);
     TraverseNode(&ctx);
     ReleasePooledArray(&ctx.value);
     ReleasePooledArray(&ctx.bestResponse);
-    tree->pass = 1;
+    tree->pass = kPassRunJobs;
     TraverseSubgames();
-    tree->pass = 2;
+    tree->pass = kPassTakeMerged;
     ResetJobCursor();
     // Pass 1 may have run a job on this thread's scratch.
     PrepareRiverScratch(tree, ctx);
     TraverseNode(&ctx);
     DeleteSubgameJobs();
     tree->target = nullptr;
-    tree->pass = 0;
+    tree->pass = kPassRecordJobs;
     ReleaseFourRows(&ctx);
 
     CloseQuerySubtree(tree, at);

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "cards/hand_set.h"
+#include "solver/iteration_thresholds.h"
 #include "solver/payoff_kernels.h"
 #include "solver/river_batches.h"
 #include "solver/river_scratch.h"
@@ -51,7 +52,7 @@ bool Locked(const TreeNode* node, const TraversalContext* ctx) {
 // The opponent's strategy sums take part in this iteration (averaging past its delay, river sums
 // kept this iteration and made when the tree was built).
 bool RiverSumsWanted(const SolvedTree* tree, const TreeNode* node) {
-    const bool averaging = tree->averaging != 0 && !(tree->averaging == 1 && tree->iteration <= 60);
+    const bool averaging = StrategySumsActive(tree->averaging, tree->iteration);
     return averaging && tree->riverAveraging && tree->riverStrategy && node->strategySums;
 }
 

@@ -5,6 +5,7 @@
 
 #include "cards/canonical_suits.h"
 #include "cards/hand_set.h"
+#include "solver/iteration_thresholds.h"
 #include "solver/solved_tree.h"
 #include "solver/solver_mutex.h"
 #include "storage/row_kernels.h"
@@ -14,7 +15,7 @@
 namespace {
 
 bool AveragingActive(const SolvedTree* tree) {
-    return tree->averaging != 0 && !(tree->averaging == 1 && tree->iteration <= 60);
+    return StrategySumsActive(tree->averaging, tree->iteration);
 }
 
 StorageInterface* StorageOf(const TreeNode* node, uint8_t which) {
@@ -86,16 +87,16 @@ void PackUnpackSubtree(bool unpack, const TraversalContext* ctx, StorageStreamIn
         const int32_t p = node->player;
         if (unpack) {
             bool open = rule != WalkRule::Solve || which == 0;
-            if (!open && AveragingActive(tree)) open = tree->mode != 1 || p == 1 - tree->traverser;
+            if (!open && AveragingActive(tree)) open = tree->mode != kModeUpdate || p == 1 - tree->traverser;
             if (open) streams[p] = s->unpack(streams[p], ctx->turn, static_cast<int32_t>(sizes[p]));
         } else {
             bool writeBack = rule == WalkRule::All;
             if (rule == WalkRule::Solve) {
                 if (which == 0)
-                    writeBack = tree->mode == 1 && p == tree->traverser;
+                    writeBack = tree->mode == kModeUpdate && p == tree->traverser;
                 else
                     writeBack =
-                        tree->mode == 1 && AveragingActive(tree) && p == 1 - tree->traverser;
+                        tree->mode == kModeUpdate && AveragingActive(tree) && p == 1 - tree->traverser;
             }
             streams[p] = s->pack(streams[p], ctx->turn, writeBack);
         }

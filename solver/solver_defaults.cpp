@@ -3,7 +3,9 @@
 #include <atomic>
 #include <limits>
 
+#include "solver/compression_levels.h"
 #include "solver/solved_tree.h"
+#include "utilities/services.h"
 
 namespace {
 std::atomic<int32_t> g_iterationCap{9000};
@@ -44,8 +46,11 @@ void SetSolverDefaults(SolvedTree* tree, const int32_t kinds[2]) {
         g_averagingCap.store(std::numeric_limits<double>::max(), std::memory_order_relaxed);
         g_averagingExponent.store(4.0, std::memory_order_relaxed);
     }
-    // Compressed river regrets start with grouped updates, whatever the root street.
-    g_riverDelay.store(kinds[0] >= 2 ? 30 : 0, std::memory_order_relaxed);
+    const int32_t level = CompressionLevelOfKinds(kinds);
+    if (level < 0) fail_fatal("unknown stream kinds");
+    tree->compressionLevel = level;
+    // The level's grouped early river updates hold whatever the root street.
+    g_riverDelay.store(CompressionLevelEntry(level).riverDelay, std::memory_order_relaxed);
     // A tree whose leaves all pay 0 (pot 0, check-down lines) would get an infinite scale.
     tree->payoffScale = tree->maxAmount > 0.0 ? 125.0 / tree->maxAmount : 1.0;
 }

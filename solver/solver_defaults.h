@@ -8,7 +8,8 @@ struct SolvedTree;
 // Iteration cap, averaging exponent and cap, and river delay for the tree's root street and the
 // storage kinds {river regrets, river strategy sums}: flop and turn roots exponent 1.5 and cap
 // 262143, river roots 4.0 and the largest finite double; only a flop root keeps the kinds
-// (turn and river roots store {0, 0}); river delay 30 when kinds[0] >= 2 on every root street.
+// (turn and river roots store {0, 0}); the tree records the compression level whose kinds these
+// are, and the river delay is that level's on every root street. Fatal for kinds of no level.
 // payoffScale := 125 / maxAmount, or 1.0 when every leaf amount is 0.
 void SetSolverDefaults(SolvedTree* tree, const int32_t kinds[2]);
 

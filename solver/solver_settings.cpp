@@ -23,7 +23,8 @@ uint32_t WarmUpSum = 0;
 }  // namespace
 
 void libsubgame_set_thread_count(int32_t n) {
-    ThreadCount.store(n, std::memory_order_relaxed);
+    ThreadCount.store(n < 1 ? 1 : n > kMaxSolverThreads ? kMaxSolverThreads : n,
+                      std::memory_order_relaxed);
 }
 int32_t libsubgame_get_thread_count() {
     return ThreadCount.load(std::memory_order_relaxed);

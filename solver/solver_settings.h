@@ -6,7 +6,10 @@
 #include <atomic>
 #include <cstdint>
 
-// Solver threads per iteration; initially the OpenMP maximum at program start. Stored as given.
+// Solver threads of every parallel walk; initially the OpenMP maximum at program start. Stored
+// clamped to 1..kMaxSolverThreads (more the OpenMP runtime may fail to create, ending the
+// process mid-solve), so readers take it as it is.
+inline constexpr int32_t kMaxSolverThreads = 1024;
 void libsubgame_set_thread_count(int32_t n);
 int32_t libsubgame_get_thread_count();
 

@@ -5,6 +5,7 @@
 
 #include "cards/hand_set.h"
 #include "solver/ensure_node_strategy.h"
+#include "solver/iteration_thresholds.h"
 #include "solver/node_runout.h"
 #include "solver/runout_walks.h"
 #include "solver/solved_tree.h"
@@ -12,9 +13,6 @@
 #include "solver/traversal.h"
 
 namespace {
-
-// Averages need 63 iterations: the first 60 carry no weight under delayed averaging.
-constexpr int32_t kLastCurrentStrategyIteration = 62;
 
 // Every action's row of the node at the runout, from one reading of its storages (under the
 // river lock for river nodes), so the rows form one strategy even while the solver runs. False,
@@ -32,7 +30,7 @@ bool StrategyRows(SolvedTree* tree, int32_t node, int32_t turnCard, int32_t rive
     if (at->node->street == 3 && tree->rootStreet() >= 2)
         claim = std::make_unique<SolverMutexClaim>();
     LockNodeStorage(at->node, at->turn);
-    *rows = tree->iteration > kLastCurrentStrategyIteration && at->node->strategySums != nullptr
+    *rows = tree->iteration >= kFirstDisplayedAverage && at->node->strategySums != nullptr
                 ? AverageStrategy(at->node, at->turn, at->river)
                 : CurrentStrategyUniformDefault(at->node, at->turn, at->river);
     UnlockNodeStorage(at->node, at->turn, false);

@@ -82,7 +82,7 @@ bool SolveSubgames(SolvedTree* tree, int32_t street) {
     }
 
     std::lock_guard<std::recursive_mutex> lock(SolverMutex());
-    tree->mode = 1;
+    tree->mode = kModeUpdate;
     tree->simdLevel = simd_level.load(std::memory_order_relaxed);
     for (SubgameRoot& root : roots) {
         NodeData& record = RecordOf(root, street);
@@ -94,14 +94,13 @@ bool SolveSubgames(SolvedTree* tree, int32_t street) {
     tree->iteration = 0;
     const bool inlineRivers = street == 3 && tree->nodes[0].street <= 1;
     const int count = static_cast<int>(roots.size());
-    int threads = libsubgame_get_thread_count();
-    if (threads < 1) threads = 1;
+    const int threads = libsubgame_get_thread_count();
     for (int32_t rep = 0; rep < repetitions; ++rep) {
         if (rep > 0) tree->iteration += 1;
         for (int32_t traverser = 1; traverser >= 0; --traverser) {
             tree->traverser = traverser;
             if (inlineRivers) {
-                tree->pass = 1;
+                tree->pass = kPassRunJobs;
 #pragma omp parallel for schedule(guided, 1) num_threads(threads)
                 for (int i = 0; i < count; ++i) {
                     EnsureThreadPool(*tree->hands);
@@ -109,9 +108,9 @@ bool SolveSubgames(SolvedTree* tree, int32_t street) {
                 }
             } else {
                 // Turn subgames, and river subgames of turn-rooted trees, run as recorded jobs.
-                tree->pass = 0;
+                tree->pass = kPassRecordJobs;
                 for (SubgameRoot& root : roots) TraverseRoot(root, traverser);
-                tree->pass = 1;
+                tree->pass = kPassRunJobs;
                 TraverseSubgames();
                 DeleteSubgameJobs();
             }

@@ -8,6 +8,7 @@
 #include "cards/hand_set.h"
 #include "solver/blocker_flags.h"
 #include "solver/chance_nodes.h"
+#include "solver/iteration_thresholds.h"
 #include "solver/payoff_kernels.h"
 #include "solver/river_scratch.h"
 #include "solver/river_simd.h"
@@ -129,7 +130,7 @@ std::atomic<bool> TwoTerminalKernels{true};
 
 // Strategy sums are read (evaluation) or accumulated only past the averaging delay.
 bool AveragingActive(const SolvedTree* tree) {
-    return tree->averaging != 0 && !(tree->averaging == 1 && tree->iteration <= 60);
+    return StrategySumsActive(tree->averaging, tree->iteration);
 }
 
 }  // namespace
@@ -155,7 +156,7 @@ namespace {
 
 std::vector<PooledArray> StrategyFor(const SolvedTree* tree, const TreeNode* node, int32_t turn,
                                      int32_t river) {
-    if (tree->mode == 1) {
+    if (tree->mode == kModeUpdate) {
         std::vector<PooledArray> s(node->children.size());
         CurrentStrategy(node, s.data(), turn, river);
         return s;
@@ -174,7 +175,7 @@ int32_t LevelHandCount(const SolvedTree* tree, int32_t turn, int32_t river) {
 }
 
 double AverageWeight(int32_t t) {
-    const double base = t - 60 > 0 ? static_cast<double>(t - 60) : 0.0;
+    const double base = t > kAveragingDelay ? static_cast<double>(t - kAveragingDelay) : 0.0;
     return std::min(std::pow(base, AveragingExponent()), AveragingCap());
 }
 
@@ -230,7 +231,7 @@ void TraverseNode(TraversalContext* ctx) {
         BuildBlockerFlags(scratch->groupFlags, ctx->opponentReach.data,
                           RiverOf(ctx->tree, ctx->turn, ctx->river));
         scratch->ClearLists();
-        if (ctx->tree->mode == 1 && ctx->tree->simdLevel > 1) {
+        if (ctx->tree->mode == kModeUpdate && ctx->tree->simdLevel > 1) {
             TraverseRiverSimd(ctx);
             return;
         }
@@ -245,7 +246,7 @@ void TraverseNode(TraversalContext* ctx) {
         TraverseOppDecision(ctx);
     else
         TraverseOwnDecision(ctx);
-    if (ctx->tree->mode == 2 && ctx->tree->target != nullptr && ctx->tree->pass != 0)
+    if (ctx->tree->mode == kModeCollect && ctx->tree->target != nullptr && ctx->tree->pass != kPassRecordJobs)
         CollectTargetNode(ctx);
 }
 
@@ -266,7 +267,7 @@ void EvalTerminalNode(TraversalContext* ctx) {
         FoldValues(ctx->value.data, ctx->opponentReach.data, level.count, level.pairs,
                    static_cast<float>(a));
     }
-    if (tree->mode == 0) {
+    if (tree->mode == kModeEvaluate) {
         if (!ctx->value.data && ctx->bestResponse.data) fail_fatal(nullptr);
         CopyRowToHeap(&ctx->bestResponse, ctx->value);
     }
@@ -283,7 +284,7 @@ void TraverseOwnDecision(TraversalContext* ctx) {
     std::vector<PooledArray> s = StrategyFor(tree, node, ctx->turn, ctx->river);
     PooledArray fast[2];
     bool fastPath = false;
-    if (tree->mode == 1 && node->street == 3 && n >= 2 && IsTerminal(Child(tree, node, n - 2)) &&
+    if (tree->mode == kModeUpdate && node->street == 3 && n >= 2 && IsTerminal(Child(tree, node, n - 2)) &&
         IsTerminal(Child(tree, node, n - 1)) && TwoTerminalKernels.load(std::memory_order_relaxed)) {
         TwoTerminalChildValues(SignedChildAmount(tree, Child(tree, node, n - 2)),
                                SignedChildAmount(tree, Child(tree, node, n - 1)),
@@ -308,14 +309,14 @@ void TraverseOwnDecision(TraversalContext* ctx) {
             TraverseNode(&child);
             MovePooledArray(&ctx->opponentReach, &child.opponentReach);
         }
-        if (tree->mode == 1) ApplyEvBoost(node, child.node, &child.value);
+        if (tree->mode == kModeUpdate) ApplyEvBoost(node, child.node, &child.value);
         if (ctx->opponentReach.data) {
             if (a == 0)
                 MultiplyRows(&ctx->value, &child.value, &s[a]);
             else
                 AccumulateProduct(&ctx->value, &child.value, &s[a]);
         }
-        if (tree->mode == 0) {
+        if (tree->mode == kModeEvaluate) {
             if (a == 0) {
                 if (locked)
                     MultiplyRows(&ctx->bestResponse, &child.bestResponse, &s[a]);
@@ -340,7 +341,7 @@ void TraverseOwnDecision(TraversalContext* ctx) {
     if (!ctx->opponentReach.data || !ctx->value.data) {
         ReleasePooledArray(&ctx->value);
         ctx->value.count = actionValues[0].count;
-    } else if (tree->mode == 1 && tree->pass != 0) {
+    } else if (tree->mode == kModeUpdate && tree->pass != kPassRecordJobs) {
         double scale = tree->payoffScale;
         if (node->street >= 3) scale /= tree->maxWeight[1 - node->player];
         const std::vector<int16_t>* groups = node->street == 3 && tree->iteration <= RiverDelay()
@@ -362,7 +363,7 @@ void TraverseOppDecision(TraversalContext* ctx) {
     const int32_t n = static_cast<int32_t>(node->children.size());
     std::vector<PooledArray> s = StrategyFor(tree, node, ctx->turn, ctx->river);
 
-    if (tree->mode == 1 && tree->pass != 0 && AveragingActive(tree) && node->strategySums &&
+    if (tree->mode == kModeUpdate && tree->pass != kPassRecordJobs && AveragingActive(tree) && node->strategySums &&
         (node->street <= 2 || (node->street == 3 && tree->riverAveraging && tree->riverStrategy))) {
         const double w = tree->averaging == 1 ? AverageWeight(tree->iteration) : 1.0;
         if (!(node->regrets->flagsPtr(ctx->turn, ctx->river)->flags & 1u) && w > 0)
@@ -373,7 +374,7 @@ void TraverseOppDecision(TraversalContext* ctx) {
 
     PooledArray fast[2];
     bool fastPath = false;
-    if (tree->mode == 1 && node->street == 3 && n >= 2 && IsTerminal(Child(tree, node, n - 2)) &&
+    if (tree->mode == kModeUpdate && node->street == 3 && n >= 2 && IsTerminal(Child(tree, node, n - 2)) &&
         IsTerminal(Child(tree, node, n - 1)) && s[n - 2].data && s[n - 1].data &&
         TwoTerminalKernels.load(std::memory_order_relaxed)) {
         TwoTerminalChildValuesWeighted(SignedChildAmount(tree, Child(tree, node, n - 2)),
@@ -401,10 +402,10 @@ void TraverseOppDecision(TraversalContext* ctx) {
         }
         if (a == 0) {
             MovePooledArray(&ctx->value, &child.value);
-            if (tree->mode == 0) MovePooledArray(&ctx->bestResponse, &child.bestResponse);
+            if (tree->mode == kModeEvaluate) MovePooledArray(&ctx->bestResponse, &child.bestResponse);
         } else {
             AccumulateRow(&ctx->value, &child.value);
-            if (tree->mode == 0) AccumulateRow(&ctx->bestResponse, &child.bestResponse);
+            if (tree->mode == kModeEvaluate) AccumulateRow(&ctx->bestResponse, &child.bestResponse);
         }
         ReleaseFourRows(&child);
     }

@@ -39,7 +39,7 @@ void ApplyEvBoost(const TreeNode* node, const TreeNode* child, PooledArray* row)
 // one, as the vectorised river path does, so the two paths can be compared bit for bit.
 void SetTwoTerminalKernels(bool on);
 
-// Delayed averaging weight min(max(t - 60, 0)^exponent, cap).
+// Delayed averaging weight min(max(t - kAveragingDelay, 0)^exponent, cap).
 double AverageWeight(int32_t t);
 
 // Number of hands of the level of a runout reference: river record, turn record or flop list.

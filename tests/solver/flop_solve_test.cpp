@@ -69,7 +69,7 @@ class LongFlopSolve : public FlopSolve {};
 
 double Exploitability() {
     double r0[2], r1[2];
-    return CalcBestResponse(g_solvedTree, r0, r1, 0).exploitability;
+    return CalcBestResponse(g_solvedTree, r0, r1, kModeEvaluate).exploitability;
 }
 
 TEST_F(LongFlopSolve, EveryStorageLevelConvergesAndAgrees) {
@@ -177,7 +177,7 @@ TEST_F(FlopSolve, IncompleteTreeEvaluatesFromTheChanceNodesStoredRows) {
     if (!TreeHasStorages(g_solvedTree)) GTEST_SKIP() << "no storages yet";
     for (int i = 0; i < 3; ++i) RunIteration(g_solvedTree);
     double a0[2], a1[2];
-    const double before = CalcBestResponse(g_solvedTree, a0, a1, 0).exploitability;
+    const double before = CalcBestResponse(g_solvedTree, a0, a1, kModeEvaluate).exploitability;
     // Forget the turn and river as the forgetting would: their storages are gone, so a walk
     // that went below a turn chance node would fail.
     SolvedTree* tree = g_solvedTree;
@@ -190,7 +190,7 @@ TEST_F(FlopSolve, IncompleteTreeEvaluatesFromTheChanceNodesStoredRows) {
     }
     tree->flags |= kTreeIncomplete;
     double b0[2], b1[2];
-    const double after = CalcBestResponse(tree, b0, b1, 0).exploitability;
+    const double after = CalcBestResponse(tree, b0, b1, kModeEvaluate).exploitability;
     EXPECT_EQ(after, before);
     EXPECT_EQ(b0[0], a0[0]);
     EXPECT_EQ(b1[1], a1[1]);
@@ -225,7 +225,7 @@ TEST_F(LongFlopSolve, FreshEvaluationMatchesTheReferenceWithAndWithoutIsomorphis
         ASSERT_TRUE(BuildTree(board, -1, -1, lines, r0, r1, isomorphism, plain));
         if (!TreeHasStorages(g_solvedTree)) GTEST_SKIP() << "no storages yet";
         double p0[2], p1[2];
-        CalcBestResponse(g_solvedTree, p0, p1, 0);
+        CalcBestResponse(g_solvedTree, p0, p1, kModeEvaluate);
         EXPECT_NEAR(p0[1], e.value[0], 1e-5 * scale) << isomorphism;
         EXPECT_NEAR(p1[1], e.value[1], 1e-5 * scale) << isomorphism;
         EXPECT_NEAR(p0[0], e.bestResponse[0], 1e-5 * scale) << isomorphism;

@@ -496,7 +496,7 @@ TEST_F(LineFrequencies, SumOverChildrenCardsAndThreads) {
 TEST_F(LineFrequencies, RiverQueriesAfterAnIterationMatchThoseAfterResults) {
     for (int level : {1, 2, 4}) {
         Build(level);
-        ASSERT_EQ(g_solvedTree->mode, 1);
+        ASSERT_EQ(g_solvedTree->mode, kModeUpdate);
         const int kc = Card("Kc"), two = Card("2s");
         auto take = [&] {
             std::vector<Values> all;

@@ -244,8 +244,8 @@ TEST_F(Solve, PassZeroChangesNoStorageAndLocksKeepRows) {
     // Pass 0 of a regret-update traversal records jobs and touches no storage.
     const std::vector<float> before = Snapshot();
     tree->traverser = 0;
-    tree->mode = 1;
-    tree->pass = 0;
+    tree->mode = kModeUpdate;
+    tree->pass = kPassRecordJobs;
     TraversalContext root;
     root.tree = tree;
     root.node = &tree->nodes[0];
@@ -300,8 +300,8 @@ TEST_F(Solve, IsomorphicTurnJobCounts) {
         EXPECT_EQ(tree->hands->records.size(), c.jobs) << c.flop;
         // Pass 0 of a traversal: every turn chance visit records one job per record.
         tree->traverser = 0;
-        tree->mode = 1;
-        tree->pass = 0;
+        tree->mode = kModeUpdate;
+        tree->pass = kPassRecordJobs;
         TraversalContext root;
         root.tree = tree;
         root.node = &tree->nodes[0];
@@ -325,8 +325,8 @@ TEST_F(Solve, JobsStartCostliestFirstAndEqualCostsInRecordingOrder) {
     REQUIRE_STORAGES();
     SolvedTree* tree = g_solvedTree;
     tree->traverser = 1;
-    tree->mode = 1;
-    tree->pass = 0;
+    tree->mode = kModeUpdate;
+    tree->pass = kPassRecordJobs;
     TraversalContext root;
     root.tree = tree;
     root.node = &tree->nodes[0];
@@ -363,7 +363,7 @@ TEST_F(Solve, JobsStartCostliestFirstAndEqualCostsInRecordingOrder) {
         if (job->node == visits[0]) expected.push_back(job);
     EXPECT_EQ(JobRunOrder(), expected);
     // Outside mode 1 the order is the recording order whatever the costs.
-    tree->mode = 0;
+    tree->mode = kModeEvaluate;
     EXPECT_EQ(JobRunOrder(), recorded);
     for (TreeNode* n : visits) {
         n->jobCost[0].store(-1);

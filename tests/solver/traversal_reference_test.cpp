@@ -109,7 +109,7 @@ void CompareRiverRows(const Spot& spot, const ReferenceCfr& ref, RowDiff& regret
 
 void CompareEvaluation(ReferenceCfr& ref, double tolerance) {
     double r0[2], r1[2];
-    const BestResponseResult result = CalcBestResponse(g_solvedTree, r0, r1, 0);
+    const BestResponseResult result = CalcBestResponse(g_solvedTree, r0, r1, kModeEvaluate);
     const RefEvaluation e = ref.Evaluate();
     const double scale = std::max({std::fabs(e.value[0]), std::fabs(e.value[1]),
                                    std::fabs(e.bestResponse[0]), std::fabs(e.bestResponse[1])});
@@ -175,7 +175,7 @@ TEST_P(LongTraversalReference, RiverRootConvergesWithTheReference) {
         ref.Iterate();
         if (t == 25 || t == 50 || t == 100 || t == 1000 || t == 2000) {
             double r0[2], r1[2];
-            const double product = CalcBestResponse(g_solvedTree, r0, r1, 0).exploitability;
+            const double product = CalcBestResponse(g_solvedTree, r0, r1, kModeEvaluate).exploitability;
             const double reference = ref.Evaluate().exploitability;
             if (t <= 100) EXPECT_NEAR(product, reference, 0.01 * std::fabs(reference)) << t;
             if (t == 100) {
@@ -218,7 +218,7 @@ TEST_P(TraversalReference, TurnRootRowsAndValuesFreshAndAfterOneIteration) {
     EXPECT_LT(regrets.Relative(), 1e-4);
     EXPECT_GT(regrets.largest, 0.0);
     double r0[2], r1[2];
-    CalcBestResponse(g_solvedTree, r0, r1, 0);
+    CalcBestResponse(g_solvedTree, r0, r1, kModeEvaluate);
     const RefEvaluation e = ref.Evaluate();
     EXPECT_NEAR(r0[1], e.value[0], 1e-4 * std::fabs(e.value[0]));
     EXPECT_NEAR(r1[1], e.value[1], 1e-4 * std::fabs(e.value[1]));
@@ -236,7 +236,7 @@ TEST_P(LongTraversalReference, TurnRootConvergesWithTheReference) {
         ref.Iterate();
         if (t == 120) {
             double r0[2], r1[2];
-            const double product = CalcBestResponse(g_solvedTree, r0, r1, 0).exploitability;
+            const double product = CalcBestResponse(g_solvedTree, r0, r1, kModeEvaluate).exploitability;
             const double reference = ref.Evaluate().exploitability;
             if (t == 120) {
                 EXPECT_NEAR(product, reference, 0.0002 * pot);
