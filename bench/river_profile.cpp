@@ -136,7 +136,7 @@ int main(int argc, char** argv) {
         while (exploitability > target * pot && done < 5000) {
             for (int i = 0; i < 10; ++i, ++done) RunIteration(g_solvedTree);
             double r0[2], r1[2];
-            exploitability = CalcBestResponse(g_solvedTree, r0, r1, 0).exploitability;
+            exploitability = CalcBestResponse(g_solvedTree, r0, r1, kModeEvaluate).exploitability;
         }
         std::printf("   to %.2f%% of the pot: %.2f s, %d iterations (exploitable %.3f)\n",
                     100 * target, Seconds(solveStart), done, exploitability);

@@ -175,8 +175,8 @@ void BM_RiverRoot(benchmark::State& state) {
     RiverRoot root = Prepare(state.range(1) != 0);
     SolvedTree* tree = root.ctx.tree;
     tree->traverser = 0;
-    tree->mode = 1;
-    tree->pass = 1;
+    tree->mode = kModeUpdate;
+    tree->pass = kPassRunJobs;
     tree->simdLevel = static_cast<int32_t>(state.range(0));
     for (auto _ : state) {
         TraversalContext ctx = root.ctx;

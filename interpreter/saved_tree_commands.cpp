@@ -10,6 +10,7 @@
 #include "interpreter/situation.h"
 #include "interpreter/tree_commands.h"
 #include "interpreter/tree_state.h"
+#include "solver/compression_levels.h"
 #include "solver/saved_tree_reader.h"
 #include "solver/solved_tree.h"
 #include "solver/solver_defaults.h"
@@ -141,7 +142,7 @@ void load_saved_tree(FileReader* in) {
         libsubgame_load_tree_header(headerIn);
         const int32_t level = ReadValue<int32_t>(*in);
         // A level without a pair of storage kinds loads as plain storage.
-        apply_compression_level(level >= 0 && level <= 4 ? level : 0);
+        apply_compression_level(level >= 0 && level < kCompressionLevelCount ? level : 0);
         libsubgame_load_tree_data(*in, omittedRows);
         if (version >= 7)
             read_tree_info_lines(*in);

@@ -232,7 +232,7 @@ TEST_P(ForgottenStreets, ForgetQueryRebuildAndStart) {
     SolvedTree* tree = g_solvedTree;
     for (int i = 0; i < 80; ++i) RunIteration(tree);
     double b0[2], b1[2];
-    const double exploitability = CalcBestResponse(tree, b0, b1, 0).exploitability;
+    const double exploitability = CalcBestResponse(tree, b0, b1, kModeEvaluate).exploitability;
 
     std::vector<StorageInterface*> kept;
     for (TreeNode& node : tree->nodes)

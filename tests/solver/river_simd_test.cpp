@@ -245,10 +245,10 @@ TEST_F(RiverSimd, KernelCallsPerRootFollowTheCutAndSkipTerminalsWithoutReach) {
         MapRunoutCards(tree, e.turnCard, e.riverCard, &deadTurn, &deadRiver);
         Log.reports.clear();
         simd_level.store(level);
-        TraverseForPlayer(tree, 1, 0);
-        TraverseForPlayer(tree, 1, 2);
+        TraverseForPlayer(tree, 1, kModeEvaluate);
+        TraverseForPlayer(tree, 1, kModeCollect);
         EXPECT_TRUE(Log.reports.empty()) << "evaluation walks stay scalar";
-        TraverseForPlayer(tree, 1, 1);
+        TraverseForPlayer(tree, 1, kModeUpdate);
         int roots = 0;
         for (const TreeNode& n : tree->nodes) roots += n.street == 3 && n.parentNode->street < 3;
         const size_t expected = level == 1 ? 0 : roots * tree->hands->records[0].rivers.size();
@@ -282,7 +282,7 @@ TEST_F(RiverSimd, RiverSumsSwitchedOnAfterTheBuildStayAbsent) {
         }
     }
     double r0[2], r1[2];
-    EXPECT_TRUE(std::isfinite(CalcBestResponse(g_solvedTree, r0, r1, 0).exploitability));
+    EXPECT_TRUE(std::isfinite(CalcBestResponse(g_solvedTree, r0, r1, kModeEvaluate).exploitability));
 }
 
 // Short enough for the sanitizer run: flop trees of growing hand counts on eight threads.
@@ -294,7 +294,7 @@ TEST_F(RiverSimd, GrowingTreesOnEightThreads) {
         ASSERT_TRUE(BuildSpot(true, packed, every != 14, every));
         for (int i = 0; i < 3; ++i) RunIteration(g_solvedTree);
         double r0[2], r1[2];
-        EXPECT_TRUE(std::isfinite(CalcBestResponse(g_solvedTree, r0, r1, 0).exploitability));
+        EXPECT_TRUE(std::isfinite(CalcBestResponse(g_solvedTree, r0, r1, kModeEvaluate).exploitability));
     }
 }
 
