@@ -81,13 +81,11 @@ void report_progress() {
     if (copy && count > ProgressLogCount.load()) {
         ProgressLogCount.store(count);
         const IterationLogRecord& record = copy[count - 1];
-        const std::string text = progress_summary_text(record, ProgressPot.load());
+        // One write, so no command reply lands inside the block. Its information lines
+        // ("#%d iterations") the locked printer always drops.
+        std::string text = progress_summary_text(record, ProgressPot.load());
+        if (Verbosity >= 1) text += cpu_line_text(libsubgame_cpu_seconds(), peak_working_set_mb());
         locked_printf("%s", text.c_str());
-        // Information lines: the locked printer always drops them in this form.
-        locked_printf("#%d iterations\n", record.iteration);
-        if (Verbosity >= 1)
-            locked_printf("%s",
-                          cpu_line_text(libsubgame_cpu_seconds(), peak_working_set_mb()).c_str());
         std::fflush(stdout);
         std::this_thread::yield();
     }

@@ -3,6 +3,7 @@
 #include <sys/sysinfo.h>
 
 #include <chrono>
+#include <cstdio>
 #include <thread>
 #include <vector>
 
@@ -20,6 +21,14 @@
 #include "utilities/output.h"
 
 namespace {
+
+// Holds the solver thread's start for the life of a command that starts it.
+struct SolverStartHold {
+    SolverStartHold() { libsubgame_hold_solver_start(); }
+    ~SolverStartHold() { libsubgame_release_solver_start(); }
+    SolverStartHold(const SolverStartHold&) = delete;
+    SolverStartHold& operator=(const SolverStartHold&) = delete;
+};
 
 // A count of milliseconds or seconds; negative counts are refused, the product kept in 64 bits.
 int64_t sleep_micros(const CommandWords& words, int64_t unitMicros) {
@@ -102,9 +111,13 @@ void cmd_go(CommandWords& words) {
             throw_arg_error(words);
         budget = word_to_int(words[1]);
     }
+    // The reply (and everything before it) reaches standard output before the thread prints.
+    SolverStartHold hold;
     if (!libsubgame_start_solver(budget, steps ? 1 : 0)) throw_command_error("out of memory");
     if (Verbosity >= 1) out_printf("[go %d threads]\n", libsubgame_get_thread_count());
     reply_ok(words);
+    flush_output();
+    std::fflush(stdout);
 }
 
 void cmd_calc_results(CommandWords&) {
@@ -120,8 +133,11 @@ void cmd_calc_results(CommandWords&) {
 }
 
 void cmd_stop(CommandWords& words) {
-    libsubgame_request_stop();
+    // The reply goes out first, so a stop this request causes prints after it.
     reply_ok(words);
+    flush_output();
+    std::fflush(stdout);
+    libsubgame_request_stop();
 }
 
 void cmd_take_a_break(CommandWords& words) {

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +13,7 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -150,6 +153,31 @@ TEST(SolveSession, EndOfInputDuringASolveStopsAndJoins) {
     EXPECT_EQ(exitRun.status, 0);
     EXPECT_NE(exitRun.out.find("SOLVER: stopped (requested)\n"), std::string::npos);
     EXPECT_EQ(exitRun.out.find("is_ready ok!"), std::string::npos);
+}
+
+// A front end reads the reply of go before any solver line: with every core kept busy, each
+// "SOLVER: started" of 200 solves follows its go's reply (and the verbose line before it).
+TEST(SolveSession, GoRepliesBeforeTheSolverPrints) {
+    std::string script = RiverSpot();
+    for (int i = 0; i < 200; ++i) script += "go 1 steps\nwait_for_solver\n";
+    std::atomic<bool> done{false};
+    std::vector<std::thread> busy;
+    for (unsigned i = 0; i < std::max(2u, std::thread::hardware_concurrency()); ++i)
+        busy.emplace_back([&done] {
+            while (!done.load(std::memory_order_relaxed)) {
+            }
+        });
+    const Session run = RunProgram(script, "-v");
+    done.store(true);
+    for (std::thread& t : busy) t.join();
+    SKIP_WITHOUT_STORAGES(run.out);
+    EXPECT_EQ(Count(run.out, "SOLVER: started\n"), 200);
+    std::string previous;
+    std::istringstream lines(run.out);
+    for (std::string line; std::getline(lines, line); previous = line) {
+        if (line == "SOLVER: started") EXPECT_EQ(previous, "go ok!") << run.out;
+        if (line == "go ok!") EXPECT_EQ(previous.rfind("[go ", 0), 0u) << run.out;
+    }
 }
 
 TEST(SolveSession, HundredRestartsKeepStartedAndStoppedPaired) {
