@@ -10,13 +10,17 @@ void MakeNodeStorages(SolvedTree* tree, TreeNode* node, int32_t rootStreet) {
 }
 
 void MakeNodeStorages(SolvedTree* tree, TreeNode* node, int32_t rootStreet, uint64_t* streetBytes) {
-    const uint32_t kinds[2] = {static_cast<uint32_t>(tree->streamKinds[0]),
-                               static_cast<uint32_t>(tree->streamKinds[1])};
     const size_t actions = node->children.size();
     const FlatIndexLists* layout =
         actions < tree->indexLists.size() ? tree->indexLists[actions].get() : nullptr;
-    CreateNodeStorages(node, tree->hands.get(), layout, streetBytes, tree->averaging != 0,
-                       rootStreet, kinds, tree->formatVersion >= 5, tree->riverStrategy != 0);
+    NodeStorageOptions options;
+    options.withSums = tree->averaging != 0;
+    options.rootStreet = rootStreet;
+    options.streamKinds[0] = static_cast<uint32_t>(tree->streamKinds[0]);
+    options.streamKinds[1] = static_cast<uint32_t>(tree->streamKinds[1]);
+    options.formatAtLeast5 = tree->formatVersion >= 5;
+    options.riverStrategyEnabled = tree->riverStrategy != 0;
+    CreateNodeStorages(node, tree->hands.get(), layout, streetBytes, options);
 }
 
 void ClearStorageTraffic() {

@@ -19,9 +19,10 @@ int32_t StreamKind(uint32_t kind) {
 }  // namespace
 
 int64_t CreateNodeStorages(const NodeStorageSlots& node, const HandSet* hands,
-                           const FlatIndexLists* layout, bool withSums, int32_t rootStreet,
-                           const uint32_t streamKinds[2], bool formatAtLeast5,
-                           bool riverStrategyEnabled) {
+                           const FlatIndexLists* layout, const NodeStorageOptions& options) {
+    const bool withSums = options.withSums;
+    const int32_t rootStreet = options.rootStreet;
+    const uint32_t* streamKinds = options.streamKinds;
     if (node.kind != 0) return 0;
     delete *node.regrets;
     delete *node.strategySums;
@@ -45,7 +46,7 @@ int64_t CreateNodeStorages(const NodeStorageSlots& node, const HandSet* hands,
                                                 hands->recordHandCounts.end(), int64_t(0));
         }
         case 3: {
-            if (rootStreet == 3 || (rootStreet == 2 && formatAtLeast5)) {
+            if (rootStreet == 3 || (rootStreet == 2 && options.formatAtLeast5)) {
                 *node.regrets = new RiverStorage(layout);
             } else if (streamKinds[0] != 0) {
                 *node.regrets =
@@ -53,7 +54,7 @@ int64_t CreateNodeStorages(const NodeStorageSlots& node, const HandSet* hands,
             } else {
                 *node.regrets = new ShortRiverStorage(layout);
             }
-            if (withSums && riverStrategyEnabled) {
+            if (withSums && options.riverStrategyEnabled) {
                 if (streamKinds[1] != 0) {
                     *node.strategySums =
                         new CompressedRiverStorage(layout, false, StreamKind(streamKinds[1]));

@@ -62,8 +62,8 @@ TEST_F(NodeStorageFactory, StreetTotalsOnARealHandSet) {
             Node node;
             node.street = street;
             node.children.assign(size_t(k), 0);
-            CreateNodeStorages(&node, hands_.get(), &layout, streetBytes, true, 1, kinds, false,
-                               true);
+            CreateNodeStorages(&node, hands_.get(), &layout, streetBytes,
+                               NodeStorageOptions{.streamKinds = {kinds[0], kinds[1]}});
             ASSERT_TRUE(node.regrets->reset());
             EXPECT_EQ(node.regrets->size(-1), streetBytes[street]);
         }
@@ -104,8 +104,13 @@ TEST_F(NodeStorageFactory, DecisionTable) {
                                 node.children = {1, 2, 3};
                                 const uint32_t kinds[2] = {k0, k1};
                                 int64_t totals[4] = {};
-                                CreateNodeStorages(&node, hands_.get(), &layout, totals, sums, root,
-                                                   kinds, format5, riverStrategy);
+                                const NodeStorageOptions options{
+                                    .withSums = sums,
+                                    .rootStreet = root,
+                                    .streamKinds = {kinds[0], kinds[1]},
+                                    .formatAtLeast5 = format5,
+                                    .riverStrategyEnabled = riverStrategy};
+                                CreateNodeStorages(&node, hands_.get(), &layout, totals, options);
                                 EXPECT_EQ(node.resident, 0);
                                 Class regrets = kUnit, expectedSums = kUnit;
                                 if (street == 2) regrets = expectedSums = kTurn;
@@ -151,7 +156,8 @@ TEST_F(NodeStorageFactory, LeavesAndRepeats) {
     Node leaf;
     leaf.kind = 1;
     leaf.street = 3;
-    CreateNodeStorages(&leaf, hands_.get(), &layout, totals, true, 1, kinds, false, true);
+    CreateNodeStorages(&leaf, hands_.get(), &layout, totals,
+                       NodeStorageOptions{.streamKinds = {kinds[0], kinds[1]}});
     EXPECT_EQ(leaf.regrets, nullptr);
     EXPECT_EQ(leaf.resident, 1);
     EXPECT_EQ(totals[3], 0);
@@ -160,10 +166,12 @@ TEST_F(NodeStorageFactory, LeavesAndRepeats) {
     Node node;
     node.street = 3;
     node.children = {1, 2};
-    CreateNodeStorages(&node, hands_.get(), &layout, totals, true, 1, kinds, false, true);
+    CreateNodeStorages(&node, hands_.get(), &layout, totals,
+                       NodeStorageOptions{.streamKinds = {kinds[0], kinds[1]}});
     ASSERT_TRUE(node.regrets->reset());
     node.resident = 1;
-    CreateNodeStorages(&node, hands_.get(), &layout, totals, true, 1, kinds, false, true);
+    CreateNodeStorages(&node, hands_.get(), &layout, totals,
+                       NodeStorageOptions{.streamKinds = {kinds[0], kinds[1]}});
     EXPECT_EQ(node.resident, 0);
     EXPECT_EQ(totals[3], 2 * int64_t(layout.packedSize));
     ASSERT_NE(dynamic_cast<ShortRiverStorage*>(node.regrets), nullptr);
@@ -178,7 +186,8 @@ void AskForKindThree(const HandSet* hands, const FlatIndexLists* layout) {
     node.children = {1, 2};
     const uint32_t kinds[2] = {3, 0};
     int64_t totals[4] = {};
-    CreateNodeStorages(&node, hands, layout, totals, true, 1, kinds, false, true);
+    CreateNodeStorages(&node, hands, layout, totals,
+                       NodeStorageOptions{.streamKinds = {kinds[0], kinds[1]}});
 }
 
 void AskForStreetFour(const HandSet* hands, const FlatIndexLists* layout) {
@@ -188,7 +197,8 @@ void AskForStreetFour(const HandSet* hands, const FlatIndexLists* layout) {
     node.children = {1, 2};
     const uint32_t kinds[2] = {0, 0};
     int64_t totals[4] = {};
-    CreateNodeStorages(&node, hands, layout, totals, true, 1, kinds, false, true);
+    CreateNodeStorages(&node, hands, layout, totals,
+                       NodeStorageOptions{.streamKinds = {kinds[0], kinds[1]}});
 }
 
 TEST_F(NodeStorageFactory, RefusesWhatDoesNotExist) {
