@@ -215,7 +215,7 @@ TEST_F(CompressedLevels, LongPairsSolveAlikeUnderLevelTwosSchedule) {
                 for (int i = 0; i < 200; ++i) RunIteration(g_solvedTree);
                 Run r;
                 double r0[2], r1[2];
-                const BestResponseResult br = CalcBestResponse(g_solvedTree, r0, r1, 0);
+                const BestResponseResult br = CalcBestResponse(g_solvedTree, r0, r1, kModeEvaluate);
                 r.figures[0] = br.exploitability;
                 r.figures[1] = r0[0];
                 r.figures[2] = r1[0];

@@ -505,7 +505,7 @@ TEST_F(NeverForgotten, CheckWithTheRootsReachIsNearTheExploitability) {
     SolvedTree* tree = g_solvedTree;
     for (int i = 0; i < 300; ++i) RunIteration(tree);
     double b0[2], b1[2];
-    const double exploitability = CalcBestResponse(tree, b0, b1, 0).exploitability;
+    const double exploitability = CalcBestResponse(tree, b0, b1, kModeEvaluate).exploitability;
     const std::vector<Root> roots = RootsOf(tree, 3);
     size_t best = 0, other = 0;
     double bestWeight = -1, otherWeight = -1;
