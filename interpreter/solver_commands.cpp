@@ -3,7 +3,6 @@
 #include <sys/sysinfo.h>
 
 #include <chrono>
-#include <cstdio>
 #include <thread>
 #include <vector>
 
@@ -21,14 +20,6 @@
 #include "utilities/output.h"
 
 namespace {
-
-// Holds the solver thread's start for the life of a command that starts it.
-struct SolverStartHold {
-    SolverStartHold() { libsubgame_hold_solver_start(); }
-    ~SolverStartHold() { libsubgame_release_solver_start(); }
-    SolverStartHold(const SolverStartHold&) = delete;
-    SolverStartHold& operator=(const SolverStartHold&) = delete;
-};
 
 // A count of milliseconds or seconds; negative counts are refused, the product kept in 64 bits.
 int64_t sleep_micros(const CommandWords& words, int64_t unitMicros) {
@@ -112,12 +103,10 @@ void cmd_go(CommandWords& words) {
         budget = word_to_int(words[1]);
     }
     // The reply (and everything before it) reaches standard output before the thread prints.
-    SolverStartHold hold;
+    hold_locked_output();
     if (!libsubgame_start_solver(budget, steps ? 1 : 0)) throw_command_error("out of memory");
     if (Verbosity >= 1) out_printf("[go %d threads]\n", libsubgame_get_thread_count());
     reply_ok(words);
-    flush_output();
-    std::fflush(stdout);
 }
 
 void cmd_calc_results(CommandWords&) {
@@ -133,11 +122,10 @@ void cmd_calc_results(CommandWords&) {
 }
 
 void cmd_stop(CommandWords& words) {
-    // The reply goes out first, so a stop this request causes prints after it.
-    reply_ok(words);
-    flush_output();
-    std::fflush(stdout);
+    // The "stopped" line this request causes comes after the reply.
+    hold_locked_output();
     libsubgame_request_stop();
+    reply_ok(words);
 }
 
 void cmd_take_a_break(CommandWords& words) {

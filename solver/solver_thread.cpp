@@ -33,11 +33,6 @@ std::atomic<bool> Running{false};
 // The thread object itself is touched by the main thread only (start, wait, process end).
 std::thread SolverThread;
 
-// Closed by libsubgame_hold_solver_start; a new thread waits here before its first line.
-std::mutex GateMutex;
-std::condition_variable GateOpened;
-bool GateOpen = true;
-
 std::mutex ClockMutex;
 SolverClock Clock;  // guarded by ClockMutex; empty: steady clock
 
@@ -59,10 +54,6 @@ double UserCpuSeconds() {
 }
 
 void SolverThreadMain(SolverWork* work) {
-    {
-        std::unique_lock<std::mutex> lock(GateMutex);
-        GateOpened.wait(lock, [] { return GateOpen; });
-    }
     locked_printf_flush("SOLVER: started\n");
     const int32_t startIteration = work->iteration();
     const double cpuStart = UserCpuSeconds();
@@ -137,19 +128,6 @@ void libsubgame_set_progress_report(ProgressReport report) {
     Progress.store(report);
 }
 
-void libsubgame_hold_solver_start() {
-    std::lock_guard<std::mutex> lock(GateMutex);
-    GateOpen = false;
-}
-
-void libsubgame_release_solver_start() {
-    {
-        std::lock_guard<std::mutex> lock(GateMutex);
-        GateOpen = true;
-    }
-    GateOpened.notify_all();
-}
-
 void SetSolverClock(SolverClock clock) {
     std::lock_guard<std::mutex> lock(ClockMutex);
     Clock = std::move(clock);
@@ -201,7 +179,6 @@ double libsubgame_cpu_seconds() {
 }
 
 void libsubgame_finish_solver() {
-    libsubgame_release_solver_start();  // a held thread could never end
     libsubgame_request_stop();
     libsubgame_wait_solver();
 }

@@ -37,12 +37,6 @@ void SetSolverClock(SolverClock clock);  // an empty function restores the stead
 // mode, else whole seconds (0: no limit). Main thread only.
 bool StartSolverThread(SolverWork* work, int32_t budget, bool steps);
 
-// A command that starts the thread holds it before the start and releases it once its reply is
-// on standard output: a held thread prints and runs nothing, so "SOLVER: started" always
-// follows the reply. Main thread only.
-void libsubgame_hold_solver_start();
-void libsubgame_release_solver_start();
-
 // Sets the stop request if a solver thread exists; does not wait.
 void libsubgame_request_stop();
 // Blocks until no solver thread exists, then joins the ended thread. Main thread only.

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdarg>
+#include <condition_variable>
 #include <cstdio>
 #include <mutex>
 #include <stdexcept>
@@ -14,6 +15,10 @@ std::string OutputBuffer;    // main thread only
 bool ShowHashLines = false;  // main thread only
 std::string CurrentCommandWord;
 std::mutex OutputMutex;   // serialises writes to stdout between flush and the solver thread
+// Closed by hold_locked_output, opened when the buffer is written or emptied.
+std::mutex HoldMutex;
+std::condition_variable HoldOpened;
+bool Held = false;
 int OriginalStdout = -1;  // duplicate of the start-up descriptor 1, from the first redirection
 bool Redirected = false;  // main thread only
 
@@ -32,7 +37,26 @@ std::string vformat(const char* format, va_list args) {
     return big;
 }
 
+void release_locked_output() {
+    {
+        std::lock_guard<std::mutex> lock(HoldMutex);
+        if (!Held) return;
+        Held = false;
+    }
+    HoldOpened.notify_all();
+}
+
+void wait_for_release() {
+    std::unique_lock<std::mutex> lock(HoldMutex);
+    HoldOpened.wait(lock, [] { return !Held; });
+}
+
 }  // namespace
+
+void hold_locked_output() {
+    std::lock_guard<std::mutex> lock(HoldMutex);
+    Held = true;
+}
 
 void out_printf(const char* format, ...) {
     if (format[0] == '#' && !ShowHashLines) return;
@@ -43,7 +67,10 @@ void out_printf(const char* format, ...) {
 }
 
 void flush_output() {
-    if (OutputBuffer.empty()) return;
+    if (OutputBuffer.empty()) {
+        release_locked_output();
+        return;
+    }
     {
         std::lock_guard<std::mutex> lock(OutputMutex);
         size_t start = 0;
@@ -59,6 +86,7 @@ void flush_output() {
     }
     OutputBuffer.clear();
     ShowHashLines = false;
+    release_locked_output();
 }
 
 void out_text(const std::string& text) {
@@ -114,6 +142,7 @@ const std::string& output_buffer() {
 
 void clear_output_buffer() {
     OutputBuffer.clear();
+    release_locked_output();
 }
 
 void reply_ok(const std::vector<std::string>& words) {
@@ -163,6 +192,7 @@ void locked_printf(const char* format, ...) {
     va_start(args, format);
     std::string text = vformat(format, args);
     va_end(args);
+    wait_for_release();
     std::lock_guard<std::mutex> lock(OutputMutex);
     std::fwrite(text.data(), 1, text.size(), stdout);
     std::fflush(stdout);
@@ -174,6 +204,7 @@ void locked_printf_flush(const char* format, ...) {
     va_start(args, format);
     std::string text = vformat(format, args);
     va_end(args);
+    wait_for_release();
     std::lock_guard<std::mutex> lock(OutputMutex);
     std::fwrite(text.data(), 1, text.size(), stdout);
     std::fflush(stdout);

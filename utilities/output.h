@@ -50,6 +50,11 @@ bool redirect_stdout(const std::string& path, bool append);
 // redirection on). true at once when never redirected; false when it cannot be restored.
 bool restore_stdout();
 
+// Holds the locked printers until the buffer is next flushed or cleared: a command that starts
+// or stops the solver thread calls it first, so its reply precedes the thread's lines. Main
+// thread only.
+void hold_locked_output();
+
 // Direct printf-style write to standard output under the output mutex, then a flush; a format
 // beginning with '#' is dropped. The solver thread's way to print.
 void locked_printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
