@@ -182,19 +182,28 @@ void FastStorageStream::load(BinaryReader* in) {
     if (RoundToGranule(c) > cap) throw IOException("invalid file (stream reserve)");
 
     reservedMax_ = cap;
-    if (RoundToGranule(c) > allocated_) {
-        void* grown = buffer_ == nullptr ? std::malloc(size_t(RoundToGranule(c)))
-                                         : std::realloc(buffer_, size_t(RoundToGranule(c)));
-        if (grown == nullptr) throw IOException("out of memory");
-        buffer_ = static_cast<uint8_t*>(grown);
-        g_storage_io.heldBytes.fetch_add(RoundToGranule(c) - allocated_, std::memory_order_relaxed);
-        allocated_ = RoundToGranule(c);
-    }
     // Until the bytes are in, the stream holds nothing readable.
     need_ = 0;
     validBytes_ = 0;
     fromFile_ = true;
-    in->read(buffer_, size_t(c));
+    // The buffer grows with the bytes that arrive, so a count the file cannot back ends in the
+    // read error after at most one step of memory beyond them.
+    constexpr int64_t kStep = int64_t{4} << 20;
+    for (int64_t done = 0;;) {
+        const int64_t step = std::min(c - done, kStep);
+        const int64_t want = done + step == c ? RoundToGranule(c) : done + step;
+        if (want > allocated_) {
+            void* grown = buffer_ == nullptr ? std::malloc(size_t(want))
+                                             : std::realloc(buffer_, size_t(want));
+            if (grown == nullptr) throw IOException("out of memory");
+            buffer_ = static_cast<uint8_t*>(grown);
+            g_storage_io.heldBytes.fetch_add(want - allocated_, std::memory_order_relaxed);
+            allocated_ = want;
+        }
+        if (step == 0) break;
+        in->read(buffer_ + done, size_t(step));
+        done += step;
+    }
     need_ = int32_t(c);
     needCopy_ = c;
     roundedNeed_ = RoundToGranule(c);
