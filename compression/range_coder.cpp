@@ -26,7 +26,6 @@ inline void update1(uint16_t& p) {
 // Model sizes in entries.
 constexpr size_t kGroupEntries = 2 * 4096;
 constexpr size_t kValueEntries = 2 * 65536;
-constexpr size_t kTreeEntries = 2 * size_t{kRangeSymbols} * kRangeSymbols;
 constexpr size_t kEscapeLowEntries = size_t{1} << kEscapeLowBits;
 constexpr size_t kEscapeHighEntries = size_t{1} << kEscapeHighBits;
 
@@ -35,7 +34,8 @@ struct RangeModels {
     uint16_t tag = kProbInit;
     uint16_t* group;
     uint16_t* value;
-    uint16_t* tree;
+    // Tree model rows by [tag][previous symbol], made on first use: most contexts never occur.
+    uint16_t* treeRows[2 * kRangeSymbols] = {};
     uint16_t* escapeLow;
     uint16_t* escapeHigh;
     SplitNode nodes[kRangeSymbols];
@@ -43,7 +43,6 @@ struct RangeModels {
     explicit RangeModels(const int64_t* counts) {
         group = fill(kGroupEntries);
         value = fill(kValueEntries);
-        tree = fill(kTreeEntries);
         escapeLow = fill(kEscapeLowEntries);
         escapeHigh = fill(kEscapeHighEntries);
         CreateOptimalTree(nodes, counts);
@@ -51,7 +50,7 @@ struct RangeModels {
     ~RangeModels() {
         coder_buffer_free(group);
         coder_buffer_free(value);
-        coder_buffer_free(tree);
+        for (uint16_t* row : treeRows) coder_buffer_free(row);
         coder_buffer_free(escapeLow);
         coder_buffer_free(escapeHigh);
     }
@@ -64,7 +63,9 @@ struct RangeModels {
         return p;
     }
     uint16_t* treeRow(uint32_t tag, uint32_t previous) {
-        return tree + (size_t{tag} * kRangeSymbols + previous) * kRangeSymbols;
+        uint16_t*& row = treeRows[size_t{tag} * kRangeSymbols + previous];
+        if (row == nullptr) row = fill(kRangeSymbols);
+        return row;
     }
 };
 
