@@ -11,13 +11,17 @@
 
 #include "cards/hand_evaluator.h"
 #include "interpreter/combo_order.h"
+#include "interpreter/console_state.h"
 #include "interpreter/command_loop.h"
 #include "interpreter/line_set.h"
 #include "interpreter/situation.h"
 #include "interpreter/tree_commands.h"
 #include "interpreter/tree_state.h"
 #include "program_session.h"
+#include "solver/compression_levels.h"
 #include "solver/iteration_log.h"
+#include "solver/iteration_thresholds.h"
+#include "solver/iterations.h"
 #include "solver/solved_tree.h"
 #include "solver/solver_defaults.h"
 #include "solver/tree_storage.h"
@@ -83,6 +87,31 @@ TEST_F(CompressionLevels, EveryWordAppliesItsStreamKinds) {
         EXPECT_EQ(g_solvedTree->streamKinds[1], c.kind1);
         EXPECT_EQ(RiverDelay(), c.kind0 == 2 ? 30 : 0);
     }
+}
+
+// Every consumer of a level reads the one table: the applied pair, the river delay, the
+// river-sum schedule and the verbose line of build_tree follow its entry, forced ones included.
+TEST_F(CompressionLevels, EveryConsumerReadsTheLevelTable) {
+    const int verbosity = Verbosity;
+    Verbosity = 1;
+    for (int32_t level = 0; level < kCompressionLevelCount; ++level) {
+        SCOPED_TRACE(level);
+        ForceLevelSchedule(level, 7 + level, RiverSumSchedule::SelectedIterations);
+        const CompressionLevel entry = CompressionLevelEntry(level);
+        EXPECT_EQ(Command("set_compression " + std::to_string(level)), "set_compression ok!\n");
+        const std::string name = entry.name;
+        EXPECT_EQ(Command("build_tree"), "[compression set " + std::to_string(level) + " (" +
+                                             name + ") actual " + std::to_string(level) + " (" +
+                                             name + ")]\nbuild_tree ok!\n");
+        EXPECT_EQ(Command("set_compression " + name), "set_compression ok!\n");
+        EXPECT_EQ(g_solvedTree->streamKinds[0], entry.streamKinds[0]);
+        EXPECT_EQ(g_solvedTree->streamKinds[1], entry.streamKinds[1]);
+        EXPECT_EQ(RiverDelay(), 7 + level);
+        EXPECT_EQ(RiverAveragingAt(g_solvedTree, kFirstAveragedIteration + 12), 0);
+        EXPECT_EQ(RiverAveragingAt(g_solvedTree, kFirstAveragedIteration + 22), 1);
+        RestoreLevelSchedules();
+    }
+    Verbosity = verbosity;
 }
 
 // The automatic level from the free memory: a fraction of the uncompressed estimate that
