@@ -233,7 +233,11 @@ StorageStreamInterface* CompressedRiverStorage::pack(StorageStreamInterface* str
 
 void CompressedRiverStorage::save(BinaryWriter& out) {
     for (uint32_t r = 0; r < layout_->runoutCount; ++r) SaveLockRecord(out, records_[r]);
-    const uint8_t streamsFollow = !streams_.empty() && streams_[0] != nullptr ? 1 : 0;
+    // Any turn's stream, not only the first turn's: a turn 0 without hands (or never solved)
+    // would otherwise drop every other turn's rows from the block.
+    const uint8_t streamsFollow =
+        std::any_of(streams_.begin(), streams_.end(), [](auto* s) { return s != nullptr; }) ? 1
+                                                                                              : 0;
     WriteValue(out, streamsFollow);
     if (streamsFollow == 0) return;
     for (StorageStreamInterface* s : streams_) {

@@ -12,7 +12,7 @@
 // and hands_j <= hands_{j-1}.
 //
 // Saved block (little-endian): per record its lock record (SaveLockRecord form); u8
-// streamsFollow (1 when the first turn has an own stream); when 1, every turn's own stream block
+// streamsFollow (1 when any turn has an own stream); when 1, every turn's own stream block
 // in turn order (a turn without one writes an empty block of the kind: kind 1 need 0, reserve 0,
 // no bytes; kind 2 24 zero length pairs, reservation 0, used size 0).
 #pragma once
