@@ -48,10 +48,12 @@ struct ForgetCase {
 const ForgetCase kCases[] = {{"FlopRiversLevel0", {0, 0}, false, 1, 3},
                              {"FlopTurnsLevel2", {1, 1}, false, 1, 2},
                              {"TurnRiversLevel0Iso", {0, 0}, true, 2, 3},
-                             {"TurnRiversLevel2", {1, 1}, false, 2, 3}};
+                             {"TurnRiversLevel2", {1, 1}, false, 2, 3},
+                             {"FlopTurnsLevel3", {1, 2}, false, 1, 2}};
 // Symmetric ranges on the flop hold more hands: minutes under the sanitizers, so Release only.
 const ForgetCase kLongCases[] = {{"FlopRiversLevel2Iso", {1, 1}, true, 1, 3},
-                                 {"FlopTurnsLevel0Iso", {0, 0}, true, 1, 2}};
+                                 {"FlopTurnsLevel0Iso", {0, 0}, true, 1, 2},
+                                 {"FlopRiversLevel4Iso", {2, 2}, true, 1, 3}};
 
 // A root of the forgotten street: its node and record.
 struct Root {
