@@ -274,21 +274,27 @@ void CompressedStorageStream::load(BinaryReader* in) {
     usedBytes_ = 0;
     fromFile_ = true;
     damaged_ = false;
-    const int64_t rounded = RoundToGranule(used);
-    if (rounded > allocated_) {
-        g_coder_heap_allocations.fetch_add(1, std::memory_order_relaxed);
-        void* grown = buffer_ == nullptr ? std::malloc(size_t(rounded))
-                                         : std::realloc(buffer_, size_t(rounded));
-        if (grown == nullptr) throw IOException("out of memory");
-        buffer_ = static_cast<uint8_t*>(grown);
-        g_storage_io.heldBytes.fetch_add(rounded - allocated_, std::memory_order_relaxed);
-        allocated_ = rounded;
+    // The buffer grows with the bytes that arrive, so a size the file cannot back ends in the
+    // read error after at most one step of memory beyond them.
+    constexpr int64_t kStep = int64_t{4} << 20;
+    for (int64_t done = 0;;) {
+        const int64_t step = std::min(used - done, kStep);
+        const int64_t want = done + step == used ? RoundToGranule(used) : done + step;
+        if (want > allocated_) {
+            g_coder_heap_allocations.fetch_add(1, std::memory_order_relaxed);
+            void* grown = buffer_ == nullptr ? std::malloc(size_t(want))
+                                             : std::realloc(buffer_, size_t(want));
+            if (grown == nullptr) throw IOException("out of memory");
+            buffer_ = static_cast<uint8_t*>(grown);
+            g_storage_io.heldBytes.fetch_add(want - allocated_, std::memory_order_relaxed);
+            allocated_ = want;
+        }
+        if (step == 0) break;
+        in->read(buffer_ + done, size_t(step));
+        done += step;
     }
-    if (used > 0) {
-        in->read(buffer_, size_t(used));
-        // This stream writes kind 2 only; other kinds' decoders would misread its rows.
-        if (buffer_[0] != kFSECoder) throw IOException("invalid file (stream kind)");
-    }
+    // This stream writes kind 2 only; other kinds' decoders would misread its rows.
+    if (used > 0 && buffer_[0] != kFSECoder) throw IOException("invalid file (stream kind)");
     reserved_ = reserve;
     std::copy(std::begin(positions), std::end(positions), lengths_);
     std::copy(std::begin(positions), std::end(positions), sizes_);

@@ -484,6 +484,20 @@ TEST(CompressedStorageStream, CorruptBlocks) {
         MemoryReader reader(block);
         EXPECT_THROW(s.load(&reader), IOException);
     }
+    // A valid header claiming 1 GiB over a short body: refused before that memory is taken.
+    {
+        std::vector<uint8_t> block(good.begin(), good.begin() + 209);
+        const int32_t huge = int32_t{1} << 30;
+        for (int k = 0; k < 24; ++k)
+            Put<int32_t>(block, 8 * k, 0), Put<int32_t>(block, 8 * k + 4, 0);
+        Put<int32_t>(block, 0, huge), Put<int32_t>(block, 4, huge);
+        Put<int64_t>(block, 192, huge), Put<int64_t>(block, 200, huge);
+        CompressedStorageStream s(0);
+        MemoryReader reader(block);
+        EXPECT_THROW(s.load(&reader), IOException);
+        EXPECT_FALSE(s.hasData());
+        EXPECT_LE(s.allocated(), int64_t{4} << 20);
+    }
     for (size_t cut = 0; cut < good.size(); cut += cut < 300 ? 1 : 997) {
         CompressedStorageStream s(0);
         MemoryReader reader(std::vector<uint8_t>(good.begin(), good.begin() + long(cut)));
