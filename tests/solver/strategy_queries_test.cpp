@@ -339,6 +339,42 @@ TEST_F(StrategyQueryTest, AverageFromIteration63) {
     expect(false);
 }
 
+// The delayed-averaging rule: the iteration run at count 61 is the first to add to the strategy
+// sums (weight (61 - 60)^p = 1), and evaluations read the average from that count on, so the
+// two rules never disagree; displays follow at 63 (AverageFromIteration63).
+TEST_F(StrategyQueryTest, SumsAndEvaluationStartAfterSixtyIterations) {
+    const int turn = Card("9c");
+    Build("Ks7h2d", Sparse(7, 0.1), Sparse(8, 0.1), 0, 1, {0, 0}, turn);
+    const TreeNode* node = &g_solvedTree->nodes[1];
+    auto same = [](std::vector<PooledArray> a, std::vector<PooledArray> b) {
+        bool equal = a.size() == b.size();
+        for (size_t i = 0; equal && i < a.size(); ++i)
+            for (int32_t k = 0; equal && k < a[i].count; ++k) equal = a[i].data[k] == b[i].data[k];
+        ReleaseRows(a);
+        ReleaseRows(b);
+        return equal;
+    };
+    struct Step {
+        int count;
+        bool sums;         // sums hold an iteration by this count
+        bool evalAverage;  // evaluations read the average (else the current strategy)
+    };
+    g_solvedTree->iteration = 58;
+    for (Step s : {Step{59, false, false}, Step{60, false, false}, Step{61, false, true},
+                   Step{62, true, true}, Step{64, true, true}}) {
+        Iterate(s.count);
+        const bool hasSums =
+            !same(AverageStrategy(node, 0, -1), CurrentStrategyUniformDefault(node, 0, -1));
+        EXPECT_EQ(hasSums, s.sums) << s.count;
+        const bool readsAverage =
+            same(EvaluationStrategy(g_solvedTree, node, 0, -1), AverageStrategy(node, 0, -1));
+        const bool readsCurrent = same(EvaluationStrategy(g_solvedTree, node, 0, -1),
+                                       CurrentStrategyUniformDefault(node, 0, -1));
+        EXPECT_EQ(readsAverage, s.evalAverage || !s.sums) << s.count;
+        EXPECT_EQ(readsCurrent, !s.evalAverage || !s.sums) << s.count;
+    }
+}
+
 TEST_F(StrategyQueryTest, IsomorphicTurnCardsShareStrategyAndLocks) {
     const std::vector<double> range = ClubDiamondSymmetric(0.15);
     Build("Ks7s2h", range, range, 1);
