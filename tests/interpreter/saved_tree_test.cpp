@@ -380,3 +380,45 @@ TEST(SavedTree, FuzzCorpusReplays) {
 }
 
 }  // namespace
+
+namespace {
+
+// Cuts of the golden files, read from memory: the read error or an invalid-file reply, no tree
+// left, and the whole file loads after. Every offset of the first 2 KiB, then every 7th (all
+// alignments); NLHE_EVERY_CUT=1 takes every offset (minutes).
+TEST(LongSavedTree, CutsOfTheGoldenFiles) {
+    const size_t stride = std::getenv("NLHE_EVERY_CUT") ? 1 : 7;
+    const std::filesystem::path dir = std::filesystem::path(NLHE_TEST_DATA_DIR) / "saved_trees";
+    int files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        if (entry.path().extension() != ".qx7") continue;
+        SCOPED_TRACE(entry.path().filename().string());
+        ++files;
+        std::ifstream in(entry.path(), std::ios::binary);
+        const Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        set_current_command_word("load_tree");
+        for (size_t cut = 0; cut < bytes.size(); cut += cut < 2048 ? 1 : stride) {
+            std::string reply;
+            try {
+                load_tree_from([&] {
+                    // fmemopen refuses an empty buffer.
+                    FILE* f = cut == 0 ? std::fopen("/dev/null", "rb")
+                                       : fmemopen(const_cast<uint8_t*>(bytes.data()), cut, "rb");
+                    return std::make_unique<FileReader>(f);
+                });
+                reply = "load_tree ok!";
+            } catch (const std::exception& e) {
+                reply = e.what();
+            }
+            clear_output_buffer();
+            ASSERT_TRUE(FileError(reply)) << cut << " " << reply;
+            ASSERT_FALSE(TreePresent) << cut;
+            ASSERT_EQ(g_solvedTree, nullptr) << cut;
+        }
+        EXPECT_EQ(Cmd("load_tree " + entry.path().string()), "load_tree ok!\n");
+        EXPECT_EQ(Cmd("is_tree_present"), "true\n");
+    }
+    EXPECT_GE(files, 3);
+}
+
+}  // namespace
