@@ -10,6 +10,9 @@ double EnsureNodeStrategy(SolvedTree* tree, int32_t node, int32_t turn, int32_t 
     if (!tree || !tree->hands || tree->forgottenStreet < 0) return 0.0;
     if (node < 0 || node >= static_cast<int32_t>(tree->nodes.size())) return 0.0;
     TreeNode* n = &tree->nodes[node];
+    // A leaf, or a river node asked for before its card (the chance node above it), needs only
+    // the strategies on the way to it: those of its parent's subtree.
+    while (n->parentNode && (n->kind != 0 || (n->street >= 3 && river < 0))) n = n->parentNode;
     const int32_t forgotten = tree->forgottenStreet;
     if (n->street < forgotten) return 0.0;
     const HandSet& hs = *tree->hands;

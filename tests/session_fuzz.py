@@ -73,6 +73,7 @@ class Spot:
         n = rng.choice([3, 3, 4, 4, 5])
         self.board = rng.sample(CARDS, n)
         self.pot = rng.choice([20, 50, 100, 100, 200])
+        self.scattered = rng.random() < 0.25
         self.ranges = [self.make_range(rng), self.make_range(rng)]
         self.streets = 6 - n  # streets to play: flop 3, turn 2, river 1
         self.lines = [self.make_line(rng) for _ in range(rng.randint(1, 4))]
@@ -81,10 +82,19 @@ class Spot:
         self.actions = set()
         for line in self.lines:
             self.add_paths(rng, line)
+        # The nodes of the golden saved tree, for the sessions that load it.
+        self.paths.update(["r:0:b50", "r:0:c", "r:0:b50:c", "r:0:b50:f", "r:0:c:c"])
+        self.decisions.update(["r:0:b50", "r:0:c"])
+        self.actions.update(["r:0:b50", "r:0:c", "r:0:b50:c", "r:0:b50:f", "r:0:c:c"])
 
     def make_range(self, rng):
-        """Whole hand classes, so every isomorphism accepts the range."""
+        """Whole hand classes, so every isomorphism accepts the range; or, for the sessions
+        that turn isomorphism off, scattered combinations of any weight."""
         weights = [0] * 1326
+        if self.scattered:
+            for i in rng.sample(range(1326), rng.randint(20, 60)):
+                weights[i] = rng.choice(["1", "0.3", "7"])
+            return [str(w) for w in weights]
         for _ in range(rng.randint(3, 8)):
             r1, r2 = rng.randrange(13), rng.randrange(13)
             suited = rng.random() < 0.5
@@ -375,6 +385,10 @@ class Gen:
                  "set_range OOP " + " ".join(s.ranges[0]), "set_range IP " + " ".join(s.ranges[1])]
         if r.random() < 0.3:
             lines.append("set_compression %d" % r.choice([0, 2, 4]))
+        if s.scattered:
+            lines.append("set_isomorphism 0 0")
+        if r.random() < 0.1:
+            lines.append("enable_river_strategy 0")
         lines += ["add_line " + " ".join(map(str, l)) for l in s.lines]
         lines.append("build_tree")
         return lines
@@ -567,7 +581,7 @@ def run_mode(binary, session, commands, mode, timeout, classifier):
             return ("sanitizer", "\n".join(err_text.splitlines()[:12]))
         if proc.returncode != 0:
             tail = out.decode("latin-1").splitlines()[-3:]
-            return ("status", "status %d; last lines %r" % (proc.returncode, tail))
+            return ("status", "status %d; last lines %r" % (proc.returncode, [t[:120] for t in tail]))
         text = out.decode("latin-1")
         for name in sorted(os.listdir(directory)):
             if name.startswith("out") and os.path.isfile(os.path.join(directory, name)):
@@ -697,6 +711,7 @@ def main():
                 for mode, (kind, detail) in failures:
                     failed += 1
                     print("FAIL seed %d (%s): %s: %s" % (session.seed, mode, kind, detail), flush=True)
+                    small = None
                     if args.shrink:
                         small = shrink(args.binary, session, mode, kind, args.timeout, classifier)
                         print("  minimal (%d lines and the tail):" % len(small))
@@ -706,8 +721,12 @@ def main():
                         d = os.path.join(args.keep, "seed%d-%s" % (session.seed, mode))
                         os.makedirs(d, exist_ok=True)
                         materialise(session, d)
-                        with open(os.path.join(d, "session.txt"), "w", encoding="latin-1") as f:
-                            f.write("\n".join(session_commands(session, mode) + session.tail()) + "\n")
+                        kept = [("session.txt", session_commands(session, mode))]
+                        if small is not None:
+                            kept.append(("minimal.txt", small))
+                        for name, cmds in kept:
+                            with open(os.path.join(d, name), "w", encoding="latin-1") as f:
+                                f.write("\n".join(cmds + session.tail()) + "\n")
                 submit()
     print("%d sessions (%s), %d failures, %.1f s" % (ran, ",".join(modes), failed, time.time() - start))
     return 1 if failed else 0
