@@ -7,11 +7,15 @@ Per flop spot and compression level, after `go <n> steps` (default 20):
   the time of `forget rivers` and `rebuild_all`;
   the first and second river query (show_strategy on two river cards of one turn, so the second
   reuses the subtree's storages) and the same runout again, at recalc accuracy 0.5 % of the pot
-  and at 0 (where a re-solve runs its 1000 iterations unless its check reaches 0), with the
-  memory each adds;
+  and at 0 (where a re-solve runs its 1000 iterations unless its check reaches 0), each with its
+  time, the iterations its re-solve ran (0: none ran) and the memory it adds (the first query of
+  a subtree makes its storages);
   then on a fresh solve `forget turns` and the first and second turn query the same way.
 
-  bench/forget_streets.py [--binary build/nlhe-solver] [--spots flop-rainbow,...]
+The commands run in forget_probe (bench/forget_probe.cpp), the program's command loop that
+prints the re-solve counters after each command.
+
+  bench/forget_streets.py [--probe build/bench/forget_probe] [--spots flop-rainbow,...]
         [--levels 0,2] [--steps 20] [--threads 8]
 """
 import argparse
@@ -23,25 +27,30 @@ import time
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import first_solve_spots as fs  # noqa: E402
 
-MARK = "__forget_bench__"
+PROBE = "@probe "
 RIVER = "r:0:c:c:Qs:c:c:%s"
 TURN = "r:0:c:c:%s"
 
 
 class Program:
-    def __init__(self, binary):
-        self.proc = subprocess.Popen([binary], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+    def __init__(self, probe):
+        self.proc = subprocess.Popen([probe], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                      text=True, bufsize=1)
+        self.counts = (0, 0)
+        self.iterations = 0  # re-solve iterations of the last command
 
     def do(self, command):
         """Runs one command; returns (seconds, reply lines)."""
         start = time.time()
-        self.proc.stdin.write(command + "\necho " + MARK + "\n")
+        self.proc.stdin.write(command + "\n")
         self.proc.stdin.flush()
         out = []
         for line in self.proc.stdout:
             line = line.rstrip("\n")
-            if line == MARK:
+            if line.startswith(PROBE):
+                counts = tuple(int(x) for x in line[len(PROBE):].split())
+                self.iterations = counts[1] - self.counts[1]
+                self.counts = counts
                 break
             out.append(line)
         return time.time() - start, out
@@ -77,15 +86,15 @@ def queries(p, paths, accuracy):
     for label, path in paths:
         before = p.rss_mb()
         seconds, _ = p.do("show_strategy " + path)
-        rows.append((label, seconds, p.rss_mb() - before))
-    for label, seconds, grown in rows:
-        print("   %-28s %8.3f s  %+8.1f MB" % (label, seconds, grown))
+        rows.append((label, seconds, p.iterations, p.rss_mb() - before))
+    for label, seconds, iterations, grown in rows:
+        print("   %-28s %8.3f s  %4d iterations  %+8.1f MB" % (label, seconds, iterations, grown))
 
 
-def bench(binary, spot, level, threads, steps):
+def bench(probe, spot, level, threads, steps):
     print("%s level %d, %d threads, %d iterations" % (spot, level, threads, steps))
     for street in ("rivers", "turns"):
-        p = Program(binary)
+        p = Program(probe)
         for command in setup(spot, level, threads, steps):
             p.do(command)
         solved = p.rss_mb()
@@ -115,7 +124,7 @@ def bench(binary, spot, level, threads, steps):
 
 def main():
     ap = argparse.ArgumentParser()
-    ap.add_argument("--binary", default="build/nlhe-solver")
+    ap.add_argument("--probe", default="build/bench/forget_probe")
     ap.add_argument("--spots", default="flop-twotone,flop-monotone,flop-rainbow")
     ap.add_argument("--levels", default="0,2")
     ap.add_argument("--steps", type=int, default=20)
@@ -123,7 +132,7 @@ def main():
     args = ap.parse_args()
     for spot in args.spots.split(","):
         for level in (int(x) for x in args.levels.split(",")):
-            bench(args.binary, spot, level, args.threads, args.steps)
+            bench(args.probe, spot, level, args.threads, args.steps)
 
 
 if __name__ == "__main__":

@@ -36,6 +36,7 @@ constexpr double kNegligibleReach = 0.01;
 constexpr float kReachTotal = 200.0f;
 
 std::atomic<uint64_t> Resolves{0};
+std::atomic<uint64_t> ResolveIterations{0};
 
 float RowSum(const PooledArray& row) {
     float sum = 0.0f;
@@ -107,6 +108,10 @@ void TraverseSubtree(TraversalContext* ctx, PooledArray* opponentReach, int32_t 
 
 uint64_t ResolveCount() {
     return Resolves.load();
+}
+
+uint64_t ResolveIterationCount() {
+    return ResolveIterations.load();
 }
 
 uint64_t StreetStorageValues(const SolvedTree* tree, int32_t street) {
@@ -344,6 +349,7 @@ double ResolveForgottenSubtree(SolvedTree* tree, TreeNode* root, int32_t turn, i
         CloseRiverKind(tree, root, turn, 0, WalkRule::All);
         if (sums) CloseRiverKind(tree, root, turn, 1, WalkRule::All);
     }
+    ResolveIterations.fetch_add(static_cast<uint64_t>(tree->iteration));
     tree->iteration = savedIteration;
     tree->riverAveraging = savedRiverAveraging;
     tree->resolving = 0;

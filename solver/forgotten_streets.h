@@ -77,5 +77,8 @@ double SubtreeBestResponseValue(const PooledArray& bestResponse, const PooledArr
 
 // Number of re-solves run since the process started (tests).
 uint64_t ResolveCount();
+// Iterations those re-solves ran, all together (tests and bench: the difference across one
+// query is its re-solve's iteration count).
+uint64_t ResolveIterationCount();
 // Values the storages of one street hold (regrets and strategy sums, every runout; tests).
 uint64_t StreetStorageValues(const SolvedTree* tree, int32_t street);

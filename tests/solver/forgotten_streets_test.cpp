@@ -302,9 +302,12 @@ TEST_P(ForgottenStreets, ForgetQueryRebuildAndStart) {
     const RealRunout cards = QueryCards(tree, root, 0);
     ASSERT_GE(cards.turn, 0);
     const int32_t index = static_cast<int32_t>(root.node - tree->nodes.data());
-    const uint64_t resolves = ResolveCount();
+    const uint64_t resolves = ResolveCount(), iterations = ResolveIterationCount();
     const std::vector<double> first = NodeStrategy(index, cards.turn, cards.river);
     EXPECT_EQ(ResolveCount(), resolves + 1);
+    // Checks run at 50, 75, ...; the loop stops at a check or after 1000 iterations.
+    const uint64_t ran = ResolveIterationCount() - iterations;
+    EXPECT_TRUE(ran >= 50 && ran <= 1000 && ran % 25 == 0) << ran;
     const NodeData& d = root.node->nodeData[root.record];
     const int bit = 0;
     EXPECT_EQ(d.doneBits, uint64_t{1} << bit);
@@ -316,6 +319,7 @@ TEST_P(ForgottenStreets, ForgetQueryRebuildAndStart) {
     if (cards.otherTurn >= 0)
         EXPECT_EQ(Sorted(NodeStrategy(index, cards.otherTurn, cards.otherRiver)), Sorted(first));
     EXPECT_EQ(ResolveCount(), resolves + 1);
+    EXPECT_EQ(ResolveIterationCount(), iterations + ran);
 
     // Rebuild: storages back at their sizes, the tree complete; the solver start drops F.
     ASSERT_EQ(libsubgame_rebuild_forgotten_streets(), kStreetOk);
