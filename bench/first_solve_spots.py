@@ -16,10 +16,21 @@ time of one exploitability check (calc_results right after the solve). --simd li
 simd levels to run each spot at (set_simd_level first).
 
 With --profile, each spot script runs in-process through the named river_profile program
-instead, once per thread count with every simd level: iterations per second over 30 timed
-iterations, kernel calls per width per iteration, the share of traversal thread time spent in
-river roots, and the wall time and iterations to 0.5 % of the pot (checked every 10). A river
-spot's figures count its river work twice: its root is a river root in both root passes.
+instead, once per thread count with every simd level: --iterations timed iterations (default
+30) after --warmup untimed ones (default 0), reporting iterations per second, CPU milliseconds
+per iteration, the stream bytes held after them, kernel calls per width per iteration and the
+share of traversal thread time spent in river roots; then a solve by go to --target of the pot
+(default 0.005; 0 skips it) with its wall time and iterations; last the peak working set of the
+run. A river spot's figures count its river work twice: its root is a river root in both root
+passes. --timeout ends a run that takes longer (seconds; default none) and says so.
+
+--speed-table runs the vectorised path's wall-time table through river_profile: the three flop
+spots at levels 0 and 2 on all threads, simd levels 1 and 8, each solved by go to 0.5 % of the
+pot, printing wall time and iterations (other options still apply when given).
+
+  bench/first_solve_spots.py --speed-table
+  bench/first_solve_spots.py --profile build/bench/river_profile --levels 2,3,4 \
+        --threads 1,2,4,8 --simd 8 --iterations 10 --warmup 62 --target 0
 """
 import argparse
 import os
@@ -175,7 +186,20 @@ def main():
     ap.add_argument("--simd", default="8")
     ap.add_argument("--write-only", metavar="DIR")
     ap.add_argument("--profile", metavar="RIVER_PROFILE")
+    ap.add_argument("--iterations", type=int, default=30)
+    ap.add_argument("--warmup", type=int, default=0)
+    ap.add_argument("--target", type=float, default=0.005)
+    ap.add_argument("--timeout", type=float)
+    ap.add_argument("--speed-table", action="store_true")
     args = ap.parse_args()
+    if args.speed_table:
+        given = set(a.split("=")[0] for a in sys.argv[1:])
+        for option, value in (("--profile", "build/bench/river_profile"),
+                              ("--spots", "flop-twotone,flop-monotone,flop-rainbow"),
+                              ("--levels", "0,2"), ("--threads", "0"), ("--simd", "1,8"),
+                              ("--iterations", 0), ("--target", 0.005)):
+            if option not in given:
+                setattr(args, option[2:], value)
     simds = [int(x) for x in args.simd.split(",")]
     for spot in args.spots.split(","):
         for level in (int(x) for x in args.levels.split(",")):
@@ -185,8 +209,14 @@ def main():
                         f.write(script(spot, level, threads, args.accuracy))
                     print("%-14s level %d" % (spot, level))
                     sys.stdout.flush()
-                    subprocess.run([args.profile, f.name, args.simd, "30", "0.005"])
+                    try:
+                        subprocess.run([args.profile, f.name, args.simd, str(args.iterations),
+                                        str(args.target), str(args.warmup)],
+                                       timeout=args.timeout)
+                    except subprocess.TimeoutExpired:
+                        print("   timed out after %g s" % args.timeout)
                     os.unlink(f.name)
+                    sys.stdout.flush()
                     continue
                 for simd in simds:
                     text = script(spot, level, threads, args.accuracy, simd)
