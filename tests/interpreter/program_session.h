@@ -20,14 +20,17 @@ namespace session {
 
 using Lines = std::vector<std::string>;
 
-// The program's output lines for `script` on standard input; *status its exit status.
-inline Lines run_script(const std::string& script, int* status = nullptr) {
+// The program's output lines for `script` on standard input, started with `options` (e.g.
+// "-v"); *status its exit status.
+inline Lines run_script(const std::string& script, int* status = nullptr,
+                        const std::string& options = "") {
     char path[] = "/tmp/nlhe_session_XXXXXX";
     const int fd = mkstemp(path);
     if (fd < 0) return {};
     close(fd);
     std::ofstream(path) << script;
-    const std::string command = std::string("'") + NLHE_BINARY + "' < " + path + " 2>&1";
+    const std::string command =
+        std::string("'") + NLHE_BINARY + "' " + options + " < " + path + " 2>&1";
     std::FILE* pipe = popen(command.c_str(), "r");
     std::string out;
     if (pipe != nullptr) {
