@@ -444,8 +444,10 @@ class Gen:
 
 def script_files(gen):
     r = gen.rng
-    spare = [gen.command(w) for w in r.sample(WORDS, 6)
-             if w not in ("load_script", "skip_if_done", "stdoutredi", "stdoutredi_append", "go")]
+    left_out = {"load_script", "skip_if_done", "stdoutredi", "stdoutredi_append", "go"}
+    if "splits-twice" in gen.avoid:
+        left_out.add("solve_all_splits")
+    spare = [gen.command(w) for w in r.sample(WORDS, 6) if w not in left_out]
     files = {
         "s1.txt": "\n".join(spare[:3]) + "\n",
         "s2.txt": "\r\n".join(["is_ready", "load_script s1.txt"] + spare[3:]),  # no last line end
