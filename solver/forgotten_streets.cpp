@@ -289,13 +289,20 @@ double ResolveForgottenSubtree(SolvedTree* tree, TreeNode* root, int32_t turn, i
     tree->simdLevel = simd_level.load(std::memory_order_relaxed);
     const HandSet& hs = *tree->hands;
     const std::vector<CardMask>& hands = LevelHands(hs, turn, riverRoot ? river : -1);
+    // A stored row without values for every hand of the level above (left empty, or saved
+    // empty) is a row of zeros.
+    const int32_t above =
+        static_cast<int32_t>(riverRoot ? hs.records[turn].hands.size() : hs.hands.size());
     PooledArray reach[2];
     for (int32_t p = 0; p < 2; ++p) {
+        const PooledArray& stored = d.rows[p];
+        const bool full = stored.data != nullptr && stored.count == above;
         if (riverRoot) {
-            GatherRowToRecord(hs.records[turn].rivers[river], &reach[p], &d.rows[p]);
+            PooledArray none;
+            GatherRowToRecord(hs.records[turn].rivers[river], &reach[p], full ? &stored : &none);
         } else {
             reach[p].count = static_cast<int32_t>(hands.size());
-            if (d.rows[p].data) {
+            if (full) {
                 ResizePooledArray(&reach[p], reach[p].count, false);
                 GatherRow(&reach[p], &d.rows[p], hs.records[turn].maps[0].data());
             }

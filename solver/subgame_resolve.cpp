@@ -23,15 +23,17 @@
 namespace {
 
 // A heap copy of a stored reach row scaled to sum 200: the stored sums grow as pow(t + 1, e),
-// far past what the 16-bit river regret increments can take.
-void ScaledReach(PooledArray* dst, const PooledArray& src) {
+// far past what the 16-bit river regret increments can take. A record row that holds no values
+// for the root's n hands (never reached, or saved empty) gives a row of n zeros, never one of
+// another length: the chance node sizes its rows and the record's from this one.
+void ScaledReach(PooledArray* dst, const PooledArray& src, int32_t n) {
     ReleasePooledArray(dst);
-    dst->count = src.count;
-    if (!src.data) return;
-    ResizePooledArray(dst, src.count, false);
-    std::memcpy(dst->data, src.data, sizeof(float) * static_cast<size_t>(src.count));
+    dst->count = n;
+    if (!src.data || src.count != n) return;
+    ResizePooledArray(dst, n, false);
+    std::memcpy(dst->data, src.data, sizeof(float) * static_cast<size_t>(n));
     float sum = 0.0f;
-    for (int32_t i = 0; i < src.count; ++i) sum += src.data[i];
+    for (int32_t i = 0; i < n; ++i) sum += src.data[i];
     if (sum > FLT_EPSILON) ScaleRow(dst, 200.0f / sum);
 }
 
@@ -57,6 +59,14 @@ void TraverseRoot(SubgameRoot& root, int32_t traverser) {
 
 NodeData& RecordOf(SubgameRoot& root, int32_t street) {
     return root.ctx.node->nodeData[street == 3 ? root.ctx.turn : 0];
+}
+
+// The hands a root's reach is over: its turn record's list below a river chance, the hand
+// set's below a turn chance.
+int32_t RootHands(const SolvedTree* tree, const SubgameRoot& root, int32_t street) {
+    const HandSet& hs = *tree->hands;
+    return static_cast<int32_t>(street == 3 ? hs.records[root.ctx.turn].hands.size()
+                                            : hs.hands.size());
 }
 
 }  // namespace
@@ -86,8 +96,9 @@ bool SolveSubgames(SolvedTree* tree, int32_t street) {
     tree->simdLevel = simd_level.load(std::memory_order_relaxed);
     for (SubgameRoot& root : roots) {
         NodeData& record = RecordOf(root, street);
-        ScaledReach(&root.ctx.ownReach, record.rows[0]);
-        ScaledReach(&root.ctx.opponentReach, record.rows[1]);
+        const int32_t n = RootHands(tree, root, street);
+        ScaledReach(&root.ctx.ownReach, record.rows[0], n);
+        ScaledReach(&root.ctx.opponentReach, record.rows[1], n);
     }
     const int32_t repetitions = tree->iteration > 1 ? tree->iteration : 1;
     const int32_t savedIteration = tree->iteration;
