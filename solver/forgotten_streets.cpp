@@ -145,8 +145,10 @@ void DropForgottenState(SolvedTree* tree) {
 }
 
 void ForgetStreetStorage(SolvedTree* tree, int32_t street) {
+    // The walk below reads the strategies of the streets kept, which a new level has made anew
+    // even when the results need no refresh.
+    CheckTreeStorageReady(tree);
     if (tree->resultsIteration != tree->iteration) {
-        CheckTreeStorageReady(tree);
         const BestResponseResult r =
             CalcBestResponse(tree, tree->bestResponse[0], tree->bestResponse[1], kModeEvaluate);
         tree->exploitability = r.exploitability;

@@ -329,6 +329,10 @@ int32_t libsubgame_build_tree(int32_t averaging, const TreeLine* lines, int32_t 
 void AllocTreeStorage(SolvedTree* tree) {
     // A complete tree is made whole; an incomplete one keeps its forgotten streets empty.
     if (!(tree->flags & kTreeIncomplete)) DropForgottenState(tree);
+    // Results of the storages being replaced describe a solve that is gone; a tree being loaded
+    // has none yet and keeps the results its file stored.
+    for (const TreeNode& node : tree->nodes)
+        if (node.regrets != nullptr) tree->resultsIteration = -1;
     std::memset(tree->params.streetBytes, 0, sizeof tree->params.streetBytes);
     tree->riverStrategy = river_strategy_enabled.load(std::memory_order_relaxed) != 0 ? 1 : 0;
     const int32_t rootStreet = tree->rootStreet();

@@ -1,5 +1,6 @@
 // Re-solving and forgetting streets through the real program, in sessions that once broke it:
-// solve_all_splits run twice (the second call read rows the first one left too short).
+// solve_all_splits run twice (the second call read rows the first one left too short) and forget
+// after a new compression level (the walk read storages the level had made anew but not readied).
 // In the sanitizer build the program is the sanitized one, so a bad read fails here.
 #include <gtest/gtest.h>
 
@@ -38,6 +39,14 @@ std::vector<Lines> clean_sections(const std::string& script) {
     return sections(out);
 }
 
+// The six lines of the first result summary in a section.
+Lines summary(const Lines& section) {
+    for (size_t i = 0; i + 6 <= section.size(); ++i)
+        if (section[i].rfind("EV OOP:", 0) == 0)
+            return Lines(section.begin() + i, section.begin() + i + 6);
+    return {};
+}
+
 class ForgetCommands : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { build_combo_tables(); }
@@ -69,6 +78,37 @@ TEST_F(ForgetCommands, SolveAllSplitsTwiceGivesTheValuesOfOneCall) {
         EXPECT_EQ(s[1][0], "solve_all_splits ok!");
         EXPECT_EQ(s[1].back(), "END");
         EXPECT_EQ(s[2], s[1]);
+    }
+}
+
+// set_compression on a built tree remakes its storages at the new level and restarts the
+// solve; forget then works from those storages.
+TEST_F(ForgetCommands, ForgetAfterANewLevelAnswers) {
+    struct Case {
+        const char* board;
+        const char* line;
+        const char* level;
+        const char* street;
+    };
+    const Case cases[] = {
+        {"5c 2c 7d", "0 0 0 0 0 0", "low", "turns"},
+        {"5c 2c 7d", "0 0 0 0 0 0", "3", "turns"},
+        {"5c 2c 7d", "0 0 0 0 0 0", "max", "rivers"},
+        {"5c 2c 7d 8h", "0 0 0 0", "low", "rivers"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.board) + " " + c.level + " " + c.street);
+        const std::string script =
+            pairs_spot(c.board, {c.line}) + "calc_results\nset_compression " + c.level +
+            "\nis_ready\nforget " + c.street + "\ncalc_results\nis_ready\nrebuild_all\n";
+        const std::vector<Lines> s = clean_sections(script);
+        ASSERT_EQ(s.size(), 3u);
+        ASSERT_FALSE(s[1].empty());
+        EXPECT_EQ(s[1][0], "forget ok!");
+        // Iteration 0 at either level: the default strategies, so the summary of the build.
+        EXPECT_EQ(summary(s[1]), summary(s[0]));
+        EXPECT_EQ(summary(s[1]).size(), 6u);
+        EXPECT_EQ(s[2], Lines{"rebuild_all ok!"});
     }
 }
 

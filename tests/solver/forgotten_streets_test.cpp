@@ -16,6 +16,7 @@
 #include "cards/hand_evaluator.h"
 #include "cards/hand_set.h"
 #include "solver/chance_nodes.h"
+#include "solver/iteration_log.h"
 #include "solver/iterations.h"
 #include "solver/node_edits.h"
 #include "solver/node_runout.h"
@@ -386,6 +387,41 @@ TEST_P(ForgottenStreets, DoneBitsFollowTheStorages) {
             EXPECT_TRUE(node.nodeData[r].done == 0 && node.nodeData[r].doneBits == 0);
 }
 
+// A new level remakes every storage and restarts at iteration 0. Forgetting then reads the new
+// storages, readied first, and keeps the new solve's results, not the old solve's of the same
+// iteration count.
+class NewLevelForgetting : public ForgottenStreets {};
+
+TEST_P(NewLevelForgetting, ReadsTheNewStoragesAndKeepsTheNewResults) {
+    const ForgetCase& c = GetParam();
+    ASSERT_TRUE(Build(c, 40, 6));
+    SolvedTree* tree = g_solvedTree;
+    // Level 4 groups the early river updates of flop trees: its solve differs from the first.
+    const int32_t other[2] = {2, 2};
+    IterationLogRecord record;
+    libsubgame_calc_results(&record);
+    ASSERT_TRUE(libsubgame_reset_progress(other));
+    ASSERT_EQ(libsubgame_forget_street(c.street), kStreetOk);
+    ASSERT_EQ(libsubgame_rebuild_forgotten_streets(), kStreetOk);
+
+    // Solving readies the storages first, as the solver thread does.
+    ASSERT_TRUE(libsubgame_reset_progress(c.kinds));
+    ASSERT_TRUE(CheckTreeStorageReady(tree));
+    for (int i = 0; i < 6; ++i) RunIteration(tree);
+    libsubgame_calc_results(&record);
+    ASSERT_TRUE(libsubgame_reset_progress(other));
+    ASSERT_TRUE(CheckTreeStorageReady(tree));
+    for (int i = 0; i < 6; ++i) RunIteration(tree);
+    double b0[2], b1[2];
+    const double exploitability = CalcBestResponse(tree, b0, b1, kModeEvaluate).exploitability;
+    ASSERT_EQ(libsubgame_forget_street(c.street), kStreetOk);
+    libsubgame_calc_results(&record);
+    EXPECT_EQ(record.iteration, 6);
+    EXPECT_EQ(record.exploitability, exploitability);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, NewLevelForgetting, ::testing::Values(kCases[0], kCases[3]),
+                         [](const auto& info) { return std::string(info.param.name); });
 INSTANTIATE_TEST_SUITE_P(Cases, ForgottenStreets, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
 INSTANTIATE_TEST_SUITE_P(LongCases, ForgottenStreets, ::testing::ValuesIn(kLongCases),
