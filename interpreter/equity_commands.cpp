@@ -34,6 +34,7 @@ std::vector<double> full_range(std::vector<double> range) {
     return range;
 }
 
+// Both lists in ComboIndex order, as the library gives them.
 struct Equities {
     std::vector<double> equity;
     std::vector<double> weight;
@@ -47,14 +48,20 @@ Equities equities(int player, int turn, int river, const std::vector<double>& ow
     libsubgame_calc_combo_equity(player, turn, river, a.data(), b.data(), e.equity.data(),
                                  e.weight.data());
     for (double& v : e.equity) v = v * 0.5 + 0.5;
+    return e;
+}
+
+// The same lists in canonical order, for printing.
+Equities canonical(Equities e) {
     remap_combo_values(e.equity, HandOrderToCombo, e.equity);
     remap_combo_values(e.weight, HandOrderToCombo, e.weight);
     return e;
 }
 
 void print_equities(const Equities& e) {
-    print_value_line(e.equity, "%.9g", "nan");
-    print_value_line(e.weight, "%.9g", "0");
+    const Equities c = canonical(e);
+    print_value_line(c.equity, "%.9g", "nan");
+    print_value_line(c.weight, "%.9g", "0");
 }
 
 }  // namespace
@@ -85,6 +92,16 @@ std::vector<double> range_at_node(int player, const std::string& path_text) {
     return range_at_path(player, path);
 }
 
+double equity_total(const std::vector<double>& equity, const std::vector<double>& weight) {
+    double num = 0.0;
+    double den = 0.0;
+    for (size_t c = 0; c < equity.size() && c < weight.size(); ++c) {
+        if (!std::isnan(equity[c])) num += equity[c] * weight[c];
+        if (!std::isnan(weight[c])) den += weight[c];
+    }
+    return num / den;
+}
+
 void cmd_calc_eq(CommandWords& words) {
     const int p = parse_player(words[1]);
     print_equities(equities(p, -1, -1, start_range(p), start_range(1 - p)));
@@ -98,20 +115,14 @@ void cmd_calc_eq_node(CommandWords& words) {
     require_node_cards(path);
     const Equities e =
         equities(p, path.turn, path.river, range_at_path(p, path), range_at_path(1 - p, path));
-    double num = 0.0;
-    double den = 0.0;
-    for (int k = 0; k < kComboCount; ++k) {
-        if (!std::isnan(e.equity[k])) num += e.equity[k] * e.weight[k];
-        if (!std::isnan(e.weight[k])) den += e.weight[k];
-    }
     print_equities(e);
-    out_printf("%.9g\n", num / den);
+    out_printf("%.9g\n", equity_total(e.equity, e.weight));
     out_printf("END\n");
 }
 
 void cmd_calc_eq_pp(CommandWords& words) {
     const int p = parse_player(words[1]);
-    const Equities e = equities(p, -1, -1, start_range(p), start_range(1 - p));
+    const Equities e = canonical(equities(p, -1, -1, start_range(p), start_range(1 - p)));
     for (int k : combo_table_order("r:0", p))
         out_printf("%s: %.2f; %.2f\n", combo_name(k).c_str(), 100.0 * e.equity[k], e.weight[k]);
     out_printf("END\n");

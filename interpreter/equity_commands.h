@@ -18,6 +18,11 @@ std::vector<double> range_at_node(int player, const std::string& path_text);
 // The same for a parsed path whose cards are complete.
 std::vector<double> range_at_path(int player, const NodePath& path);
 
+// A node's equity total from lists in ComboIndex order, summed in that order: sum of equity x
+// weight over the non-NaN equities, divided by the sum of the non-NaN weights (printf's text
+// for the division by 0 of a node nobody reaches).
+double equity_total(const std::vector<double>& equity, const std::vector<double>& weight);
+
 // calc_eq <player>: equities (canonical order, "%.9g", "nan"), weights ("%.9g", "0"), "END".
 void cmd_calc_eq(CommandWords& words);
 // calc_eq_node <player> <path>: the same for the ranges reaching the node, then the node total.

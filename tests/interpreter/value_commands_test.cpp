@@ -17,6 +17,7 @@
 #include "cards/cards.h"
 #include "cards/hand_evaluator.h"
 #include "interpreter/combo_order.h"
+#include "interpreter/equity_commands.h"
 #include "program_session.h"
 
 namespace {
@@ -472,6 +473,28 @@ TEST_F(ValueCommands, ExampleScriptRunsClean) {
         ends += line == "END";
     }
     EXPECT_GE(ends, 7);
+}
+
+// The node total sums in ComboIndex order. 2c3c (ComboIndex 0) comes after 2d2c and 2h2c
+// (ComboIndex 78 and 325) in the printed order, and 1 + 2^-53 + 2^-53 is 1 in the first order
+// but 1 + 2^-52 in the other, so the weight sum tells the orders apart.
+TEST(EquityTotal, SumsInComboIndexOrder) {
+    build_combo_tables();
+    const double tiny = std::ldexp(1.0, -53);
+    Values equity(kComboCount, std::nan("")), weight(kComboCount, std::nan(""));
+    weight[0] = 1.0;
+    for (int c : {78, 325}) {
+        equity[c] = 1.0;
+        weight[c] = tiny;
+    }
+    double printedOrder = 0.0;
+    for (int k = 0; k < kComboCount; ++k)
+        if (!std::isnan(weight[HandOrderToCombo[k]])) printedOrder += weight[HandOrderToCombo[k]];
+    ASSERT_EQ(printedOrder, 1.0 + 2 * tiny);
+    EXPECT_EQ(equity_total(equity, weight), 2 * tiny);
+    // A node nobody reaches divides by 0 and prints what printf makes of it.
+    EXPECT_TRUE(
+        std::isnan(equity_total(Values(kComboCount, std::nan("")), Values(kComboCount, 0.0))));
 }
 
 }  // namespace
