@@ -210,6 +210,14 @@ TEST(CompressedStorageStream, PassBookkeeping) {
     EXPECT_EQ(s.usedBytes(), 1);
     EXPECT_EQ(s.allocated(), 4096);
     EXPECT_EQ(s.buffer()[0], kFSECoder);
+    // Its save block carries that byte and loads back with nothing left over.
+    const std::vector<uint8_t> kindOnly = Saved(s);
+    ASSERT_EQ(kindOnly.size(), 209u);
+    CompressedStorageStream reloaded(0);
+    MemoryReader kindReader(kindOnly);
+    reloaded.load(&kindReader);
+    EXPECT_EQ(kindReader.remaining(), 0u);
+    EXPECT_EQ(Saved(reloaded), kindOnly);
 
     // Offsets count 4 bytes per value, 16-bit rows too.
     Pass pass = MakePass(Shape::Mixed, rng, 300000);

@@ -6,16 +6,19 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "../fuzz/load_tree_target.h"
 #include "cards/hand_evaluator.h"
 #include "interpreter/combo_order.h"
 #include "saved_tree_writer.h"
+#include "solver/iteration_thresholds.h"
 #include "storage/node_data.h"
 
 namespace {
@@ -221,6 +224,9 @@ TEST(SavedTree, DamagedFiles) {
          "ERROR: load_tree invalid file (iteration count)"},
         {"record flags", &M::nodes, 0, i32(5), nullptr},
         {"record count -1", &M::nodes, 2, i32(-1), "ERROR: load_tree invalid file ("},
+        // The root's records past the tree's runouts hold no hands.
+        {"value row count past the runouts", &M::rowCounts, 16, i32(1),
+         "ERROR: load_tree invalid file (row count)"},
     };
     struct FileCase {
         WriterOptions o;
@@ -270,6 +276,7 @@ TEST(SavedTree, DamagedFiles) {
             if (d.field == &M::version && f.o.version < 4 &&
                 std::string(d.name) == "version 1 lower")
                 continue;
+            if (static_cast<size_t>(at) + d.bytes.size() > marks.end) continue;  // no such field
             std::copy(d.bytes.begin(), d.bytes.end(), bad.begin() + at);
             saved_tree::WriteFile(path, bad);
             const std::string reply = Cmd("load_tree " + path);
@@ -290,6 +297,70 @@ TEST(SavedTree, DamagedFiles) {
             EXPECT_TRUE(FileError(reply)) << reply;
             expect_no_tree_then_good();
         }
+    }
+    std::remove(path.c_str());
+    std::remove(good.c_str());
+}
+
+// Where the rows of the first packed river stream that holds any begin in a saved tree, and how
+// many bytes they take: the block is 4-byte lock records, a streams byte, then per turn a stream
+// (kind 1: u32, u64, u64 byte count, bytes; kind 2: 24 length pairs, u64, u64 byte count, bytes).
+std::pair<size_t, size_t> FirstStreamRows(const Bytes& file) {
+    for (TreeNode& node : g_solvedTree->nodes) {
+        auto* packed = dynamic_cast<CompressedRiverStorage*>(node.strategySums);
+        if (packed == nullptr) continue;
+        MemoryWriter out;
+        packed->save(out);
+        const Bytes block = out.take();
+        const auto found = std::search(file.begin(), file.end(), block.begin(), block.end());
+        if (found == file.end()) return {0, 0};
+        size_t at =
+            static_cast<size_t>(found - file.begin()) + 4 * packed->layout()->runoutCount + 1;
+        const size_t head = packed->kind() == 1 ? 20 : 208;
+        for (size_t end = static_cast<size_t>(found - file.begin()) + block.size(); at < end;) {
+            uint64_t count;
+            std::memcpy(&count, file.data() + at + head - 8, 8);
+            if (count > 0) return {at + head, count};
+            at += head;
+        }
+    }
+    return {0, 0};
+}
+
+// Flop trees at levels that pack the river storages: a stream whose rows do not decode fails the
+// load itself, not a later solve or query; no tree is left, and the good file loads after it.
+TEST(SavedTree, UndecodableRiverStreams) {
+    struct Case {
+        int level;
+        WriterOptions o;
+        bool cut;  // the kind-1 stream cut to its first 16 bytes, else 64 bytes of 0xFF
+    };
+    const Case cases[] = {{1, {7, false, false, 2}, true}, {3, {6, false, true, 2}, false}};
+    const std::string path = TempPath();
+    const std::string good = TempPath();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "level " << c.level);
+        SetUpSpot(kFlop, c.level, kFirstAveragedIteration + 1);  // river sums hold rows
+        const Bytes file = saved_tree::WriteSavedTree(c.o);
+        saved_tree::WriteFile(good, file);
+        const auto [rows, count] = FirstStreamRows(file);
+        ASSERT_GE(count, 128u);
+        Bytes bad = file;
+        if (c.cut) {
+            const uint32_t need = 16;
+            const uint64_t bytes = need;
+            std::memcpy(bad.data() + rows - 20, &need, 4);
+            std::memcpy(bad.data() + rows - 8, &bytes, 8);
+            bad.erase(bad.begin() + static_cast<long>(rows + need),
+                      bad.begin() + static_cast<long>(rows + count));
+        } else {
+            // Past the kind byte, which the load checks itself.
+            std::fill_n(bad.begin() + static_cast<long>(rows + 1), 64, uint8_t{0xFF});
+        }
+        saved_tree::WriteFile(path, bad);
+        EXPECT_EQ(Cmd("load_tree " + path), "ERROR: load_tree invalid file (river stream)\n");
+        EXPECT_EQ(Cmd("is_tree_present"), "false\n");
+        EXPECT_EQ(Cmd("load_tree " + good), "load_tree ok!\n");
     }
     std::remove(path.c_str());
     std::remove(good.c_str());
@@ -317,9 +388,28 @@ std::vector<std::vector<float>> StoredReach(int32_t street) {
     return rows;
 }
 
-// Forgotten flop trees: strategies in thousandths come back exactly, the restored reach rows
-// equal the forgetting's bit for bit, queries below the forgotten street re-solve to the same
-// answers, and go waits for rebuild_all.
+bool SomeStoredValueNegative() {
+    for (TreeNode& node : g_solvedTree->nodes)
+        for (int32_t r = 0; r < node.nodeDataCount; ++r)
+            for (int a = 2; a < 6; ++a) {
+                const PooledArray& row = node.nodeData[r].rows[a];
+                if (std::any_of(row.data, row.data + row.count, [](float v) { return v < 0; }))
+                    return true;
+            }
+    return false;
+}
+
+// calc_results without its storage rate line, which follows the solve's traffic.
+std::string Results() {
+    const std::string reply = Cmd("calc_results");
+    return reply.substr(0, reply.find("END\n"));
+}
+
+// Forgotten flop trees: strategies in thousandths and stored values (losses included) in
+// hundredths come back exactly, the restored reach rows equal the forgetting's bit for bit, the
+// loaded tree writes the same file, calc_results and calc_ev answer from the stored values as the
+// original did, queries below the forgotten street re-solve to the same answers, and go waits for
+// rebuild_all.
 TEST(SavedTree, ForgottenStreets) {
     struct Case {
         int street;
@@ -337,22 +427,30 @@ TEST(SavedTree, ForgottenStreets) {
         SetUpSpot(kFlop, c.level, 5);
         saved_tree::SetThousandths(c.street);
         ASSERT_EQ(Cmd(c.street == 2 ? "forget turns" : "forget rivers"), "forget ok!\n");
+        saved_tree::SetHundredths();
+        ASSERT_TRUE(SomeStoredValueNegative());
         const Bytes file = saved_tree::WriteSavedTree(c.o);
         saved_tree::WriteFile(path, file);
         const std::vector<std::vector<float>> reach = StoredReach(c.street);
         ASSERT_FALSE(reach.empty());
-        const std::string queries[] = {"show_strategy r:0", "show_strategy r:0:c:c:6s",
+        const std::string queries[] = {"calc_ev OOP r", "calc_ev IP r:0", "show_strategy r:0",
+                                       "show_strategy r:0:c:c:6s",
                                        std::string("show_strategy ") + kFlop.riverPath};
-        std::string before;
-        for (const std::string& q : queries) before += Cmd(q);
+        // Without value rows a loaded tree's values are zeros.
+        const bool values = !c.o.omittedRows;
+        std::string before = values ? Results() : "";
+        for (const std::string& q : queries)
+            if (values || q.rfind("calc_ev", 0) != 0) before += Cmd(q);
         ASSERT_EQ(before.find("ERROR"), std::string::npos) << before;
 
         ASSERT_EQ(Cmd("load_tree " + path), "load_tree ok!\n");
         EXPECT_EQ(StoredReach(c.street), reach);
+        EXPECT_EQ(FirstDifference(saved_tree::WriteSavedTree(c.o), file), -1) << file.size();
         EXPECT_EQ(Cmd("go 1 steps"), "ERROR: go incomplete tree\n");
         EXPECT_NE(Cmd("show_node r").find("INCOMPLETE_TREE"), std::string::npos);
-        std::string after;
-        for (const std::string& q : queries) after += Cmd(q);
+        std::string after = values ? Results() : "";
+        for (const std::string& q : queries)
+            if (values || q.rfind("calc_ev", 0) != 0) after += Cmd(q);
         EXPECT_EQ(after, before);
         EXPECT_EQ(Cmd("rebuild_all"), "rebuild_all ok!\n");
         EXPECT_EQ(Cmd("go 1 steps"), "go ok!\n");

@@ -252,6 +252,18 @@ inline void SetThousandths(int32_t forgotten) {
                        });
 }
 
+// Rounds the value rows (2 to 5) of every record to hundredths, as a saved tree's value rows
+// bring them back.
+inline void SetHundredths() {
+    for (TreeNode& node : g_solvedTree->nodes)
+        for (int32_t r = 0; r < node.nodeDataCount; ++r)
+            for (int a = 2; a < 6; ++a) {
+                PooledArray& row = node.nodeData[r].rows[a];
+                for (int32_t i = 0; i < row.count; ++i)
+                    row.data[i] = static_cast<float>(std::nearbyint(row.data[i] * 100.0) * 0.01);
+            }
+}
+
 // Where the fields of a written file begin.
 struct FileMarks {
     size_t version, flag, board, pot, ranges, lines, header, level, iteration, nodes, rowCounts,
