@@ -472,6 +472,7 @@ TEST(CompressedStorageStream, CorruptBlocks) {
         {"negative size and position",
          [](auto& b) { Put<int32_t>(b, 8, -1), Put<int32_t>(b, 12, -1); }},
         {"size unequal to position", [&](auto& b) { Put<int32_t>(b, 8, len1 + 1); }},
+        {"size 0 unequal to position 0", [&](auto& b) { Put<int32_t>(b, 0, len0 + 1); }},
         {"positions not summing to the used size",
          [&](auto& b) { Put<int32_t>(b, 0, len0 + 1), Put<int32_t>(b, 4, len0 + 1); }},
         {"reservation below the data", [](auto& b) { Put<int64_t>(b, 192, 4096); }},
@@ -531,6 +532,16 @@ TEST(CompressedStorageStream, CorruptBlocks) {
         ReadPass(s, pass);
         EXPECT_TRUE(s.damaged());
         EXPECT_GT(reports, 0);
+    }
+
+    // A block of no data read as if it held rows: zeros, and the damage recorded.
+    for (bool is16 : {false, true}) {
+        CompressedStorageStream s(0);
+        MemoryReader reader(std::vector<uint8_t>(208, 0));
+        s.load(&reader);
+        const Pass got = ReadPass(s, {{is16, std::vector<uint32_t>(5, 7)}});
+        EXPECT_EQ(got[0].values, std::vector<uint32_t>(5, 0));
+        EXPECT_TRUE(s.damaged()) << is16;
     }
 
     // Damaged coded bytes: a throwing report, or zeros and the damage recorded.
