@@ -23,7 +23,7 @@ void* heap_alloc(size_t size) {
     void* p = scalable_aligned_malloc(size, 64);
 #endif
     if (!p) {
-        locked_printf_flush("out of memory\n");
+        locked_print_final("out of memory\n");
         std::abort();
     }
     return p;

@@ -13,7 +13,7 @@
 
 void default_corruption_report(void*) {
     // Rows are decoded on worker threads: print under the output lock, then leave at once.
-    locked_printf_flush("fse error\n");
+    locked_print_final("fse error\n");
     _exit(1);
 }
 

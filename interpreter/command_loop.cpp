@@ -60,20 +60,23 @@ CommandWords split_words(const std::string& line) {
 
 namespace {
 
-// Echo goes straight to standard output, ahead of the buffered replies of the same line.
+// Echo goes straight to standard output, ahead of the buffered replies of the same line, in one
+// write so that a solver line never lands inside it.
 void echo_words(const CommandWords& words) {
-    if (ColorText) std::printf("\033[0;%dm", 32);
+    std::string line = ColorText ? "\033[0;32m" : "";
     for (size_t i = 0; i < words.size(); ++i) {
-        if (i > 0) std::fputc(' ', stdout);
-        std::fwrite(words[i].data(), 1, words[i].size(), stdout);
+        if (i > 0) line += ' ';
+        line += words[i];
     }
-    std::fputc('\n', stdout);
-    if (ColorText) std::printf("\033[0m");
+    line += '\n';
+    if (ColorText) line += "\033[0m";
+    write_whole(line);
 }
 
 }  // namespace
 
 void dispatch_command(CommandWords& words) {
+    begin_command_output();
     if (EchoCommands) echo_words(words);
     if (words.size() >= 2 && words[0] == "LABEL:") {
         if (words[1] == SkipLabel) SkipLabel.clear();

@@ -78,6 +78,12 @@ NodePath complete_path_cards(const NodePath& path) {
 NodePath parse_node_path(const std::string& text) {
     require_tree();
     if (LinesEditedSinceBuild) throw_command_error("missing/incorrect tree");
+    // An empty element is neither an action nor a card; accepting it would also echo it back
+    // in the children's paths, which are printed from this text.
+    if (text.empty() || text.front() == ':' || text.back() == ':' ||
+        text.find("::") != std::string::npos) {
+        throw_path_error();
+    }
     const std::vector<std::string> items = split(text, ':');
     if (items.empty() || items[0] != "r") throw_path_error();
     NodePath cur;

@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cstdarg>
-#include <condition_variable>
 #include <cstdio>
 #include <mutex>
 #include <stdexcept>
@@ -14,11 +13,12 @@ namespace {
 std::string OutputBuffer;    // main thread only
 bool ShowHashLines = false;  // main thread only
 std::string CurrentCommandWord;
-std::mutex OutputMutex;   // serialises writes to stdout between flush and the solver thread
-// Closed by hold_locked_output, opened when the buffer is written or emptied.
-std::mutex HoldMutex;
-std::condition_variable HoldOpened;
+std::mutex OutputMutex;  // serialises writes to stdout between flush and the solver thread
+// While held, locked lines queue in HeldText instead of being written. Nothing ever waits for the
+// hold to open: whoever opens it (a flush, the next command) writes the queue. Both under
+// OutputMutex.
 bool Held = false;
+std::string HeldText;
 int OriginalStdout = -1;  // duplicate of the start-up descriptor 1, from the first redirection
 bool Redirected = false;  // main thread only
 
@@ -37,25 +37,47 @@ std::string vformat(const char* format, va_list args) {
     return big;
 }
 
-void release_locked_output() {
-    {
-        std::lock_guard<std::mutex> lock(HoldMutex);
-        if (!Held) return;
-        Held = false;
-    }
-    HoldOpened.notify_all();
+// OutputMutex held.
+void write_held_text() {
+    Held = false;
+    if (HeldText.empty()) return;
+    std::fwrite(HeldText.data(), 1, HeldText.size(), stdout);
+    HeldText.clear();
+    std::fflush(stdout);
 }
 
-void wait_for_release() {
-    std::unique_lock<std::mutex> lock(HoldMutex);
-    HoldOpened.wait(lock, [] { return !Held; });
+// One locked message: queued while held (unless `now`), else written and flushed at once.
+void write_locked(const std::string& text, bool now) {
+    std::lock_guard<std::mutex> lock(OutputMutex);
+    if (Held && !now) {
+        HeldText += text;
+        return;
+    }
+    write_held_text();
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
 }
 
 }  // namespace
 
 void hold_locked_output() {
-    std::lock_guard<std::mutex> lock(HoldMutex);
+    std::lock_guard<std::mutex> lock(OutputMutex);
     Held = true;
+}
+
+void release_locked_output() {
+    std::lock_guard<std::mutex> lock(OutputMutex);
+    write_held_text();
+}
+
+void begin_command_output() {
+    ShowHashLines = false;
+    release_locked_output();
+}
+
+void write_whole(const std::string& text) {
+    std::lock_guard<std::mutex> lock(OutputMutex);
+    std::fwrite(text.data(), 1, text.size(), stdout);
 }
 
 void out_printf(const char* format, ...) {
@@ -83,10 +105,10 @@ void flush_output() {
             }
             start = end + 1;
         }
+        write_held_text();
     }
     OutputBuffer.clear();
     ShowHashLines = false;
-    release_locked_output();
 }
 
 void out_text(const std::string& text) {
@@ -192,10 +214,7 @@ void locked_printf(const char* format, ...) {
     va_start(args, format);
     std::string text = vformat(format, args);
     va_end(args);
-    wait_for_release();
-    std::lock_guard<std::mutex> lock(OutputMutex);
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fflush(stdout);
+    write_locked(text, false);
 }
 
 void locked_printf_flush(const char* format, ...) {
@@ -204,9 +223,9 @@ void locked_printf_flush(const char* format, ...) {
     va_start(args, format);
     std::string text = vformat(format, args);
     va_end(args);
-    wait_for_release();
-    std::lock_guard<std::mutex> lock(OutputMutex);
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fflush(stdout);
-    std::fflush(stdout);
+    write_locked(text, false);
+}
+
+void locked_print_final(const char* text) {
+    write_locked(text, true);
 }

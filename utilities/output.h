@@ -50,12 +50,26 @@ bool redirect_stdout(const std::string& path, bool append);
 // redirection on). true at once when never redirected; false when it cannot be restored.
 bool restore_stdout();
 
-// Holds the locked printers until the buffer is next flushed or cleared: a command that starts
-// or stops the solver thread calls it first, so its reply precedes the thread's lines. Main
-// thread only.
+// Holds back the locked printers' lines until the buffer is next flushed or cleared, or the next
+// command begins: a command that starts or stops the solver thread calls it first, so its reply
+// precedes the thread's lines. The held lines queue; no printer ever waits for the release, so a
+// command that blocks, or a batch whose flush comes late, cannot hang on it. Main thread only.
 void hold_locked_output();
+// Writes the held-back lines and lets later ones through at once.
+void release_locked_output();
+
+// A command line begins: the previous command's hold ends, and so does its permission for '#'
+// lines (show_tree_info's lasts for its own command only). Main thread only.
+void begin_command_output();
+
+// Writes `text` to standard output in one piece under the output mutex, so no locked line lands
+// inside it (the echo of command lines). Main thread only.
+void write_whole(const std::string& text);
 
 // Direct printf-style write to standard output under the output mutex, then a flush; a format
-// beginning with '#' is dropped. The solver thread's way to print.
+// beginning with '#' is dropped. The solver thread's way to print. Never blocks on a hold.
 void locked_printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void locked_printf_flush(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Writes `text` (and the held-back lines before it) at once, whatever the hold: the last line
+// of a process about to end. Any thread.
+void locked_print_final(const char* text);

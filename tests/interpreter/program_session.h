@@ -2,9 +2,12 @@
 // the command tests that check printed values against each other.
 #pragma once
 
+#include <poll.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -45,6 +48,67 @@ inline Lines run_script(const std::string& script, int* status = nullptr,
     std::istringstream in(out);
     for (std::string line; std::getline(in, line);) lines.push_back(line);
     return lines;
+}
+
+// One run of the program under a hard time limit.
+struct BoundedRun {
+    std::string out;    // standard output and standard error together
+    int status = -1;    // exit status; -1 when killed or ended by a signal
+    bool hung = false;  // still running at the limit, and killed then
+    double seconds = 0;
+};
+
+// Runs the program with `args` in the directory `dir`, `input` on standard input, and kills it
+// after `limit` seconds: a program that never ends is a result, not a stuck test.
+inline BoundedRun run_bounded(const std::vector<std::string>& args, const std::string& input,
+                              const std::string& dir, double limit) {
+    BoundedRun run;
+    char path[] = "/tmp/nlhe_bounded_XXXXXX";
+    const int in = mkstemp(path);
+    if (in < 0) return run;
+    std::ofstream(path) << input;
+    std::remove(path);
+    int pipeFds[2];
+    if (pipe(pipeFds) != 0) return run;
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (chdir(dir.c_str()) != 0) _exit(127);
+        dup2(in, 0);
+        lseek(0, 0, SEEK_SET);
+        dup2(pipeFds[1], 1);
+        dup2(pipeFds[1], 2);
+        std::vector<char*> argv{const_cast<char*>(NLHE_BINARY)};
+        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(NLHE_BINARY, argv.data());
+        _exit(127);
+    }
+    close(in);
+    close(pipeFds[1]);
+    auto elapsed = [&] {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    };
+    pollfd reader{pipeFds[0], POLLIN, 0};
+    for (;;) {
+        const double left = limit - elapsed();
+        if (left <= 0) {
+            run.hung = true;
+            kill(pid, SIGKILL);
+            break;
+        }
+        if (poll(&reader, 1, static_cast<int>(left * 1000) + 1) <= 0) continue;
+        char chunk[65536];
+        const ssize_t n = read(pipeFds[0], chunk, sizeof chunk);
+        if (n <= 0) break;
+        run.out.append(chunk, static_cast<size_t>(n));
+    }
+    close(pipeFds[0]);
+    int raw = 0;
+    waitpid(pid, &raw, 0);
+    run.seconds = elapsed();
+    run.status = !run.hung && WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    return run;
 }
 
 // Replies between "is_ready ok!" markers (section 0 is all before the first), without the

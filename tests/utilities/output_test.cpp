@@ -57,6 +57,30 @@ TEST(OutputBuffer, FlushWritesNonEmptyLinesVerbatim) {
     EXPECT_EQ(output_buffer(), "");
 }
 
+// A hold keeps the locked lines behind the reply of the command that closed it; a printer never
+// waits for the hold to open, and the next flush or command writes what was queued.
+TEST(LockedOutput, HeldLinesQueueBehindTheReplyWithoutWaiting) {
+    clear_output_buffer();
+    testing::internal::CaptureStdout();
+    hold_locked_output();
+    std::thread([] { locked_printf_flush("SOLVER: started\n"); }).join();
+    out_printf("go ok!\n");
+    flush_output();
+    locked_printf("free\n");
+    hold_locked_output();
+    locked_printf("%s", "queued\n");
+    out_printf("batch reply\n");
+    begin_command_output();
+    hold_locked_output();
+    locked_print_final("last words\n");
+    locked_printf("#never\n");
+    clear_output_buffer();
+    std::fflush(stdout);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "go ok!\nSOLVER: started\nfree\nqueued\nlast words\n");
+    EXPECT_EQ(output_buffer(), "");
+}
+
 TEST(Replies, ErrorsCarryTheWholeReplyLine) {
     set_current_command_word("set_board");
     try {
