@@ -1,8 +1,11 @@
 // Spot figures of load_tree: a standard flop spot solved a few iterations, written by the test
 // writer at levels 0, 2 and 4, complete and with the rivers forgotten; for each file the load's
 // MB/s, the share of the river streams' trial decode, and the peak resident memory during the
-// load beside the resident memory the loaded tree keeps.
+// load beside the resident memory the loaded tree keeps; then the cost of refusing cut files:
+// wall and CPU time per refusal and the cores busy meanwhile (CPU / wall).
 //   saved_tree_load [iterations]
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -10,6 +13,7 @@
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "../tests/interpreter/saved_tree_writer.h"
 #include "cards/hand_evaluator.h"
@@ -17,13 +21,18 @@
 
 namespace {
 
-// VmRSS or VmHWM of this process in MiB.
-double StatusMiB(const char* field) {
+// A number field of /proc/self/status (kB for the memory fields).
+double StatusField(const char* field) {
     std::ifstream in("/proc/self/status");
     std::string line;
     while (std::getline(in, line))
-        if (line.rfind(field, 0) == 0) return std::atof(line.c_str() + std::strlen(field)) / 1024.0;
+        if (line.rfind(field, 0) == 0) return std::atof(line.c_str() + std::strlen(field));
     return 0.0;
+}
+
+// VmRSS or VmHWM of this process in MiB.
+double StatusMiB(const char* field) {
+    return StatusField(field) / 1024.0;
 }
 
 void ResetPeak() {
@@ -59,6 +68,35 @@ void SetUpFlop(int level, int iterations) {
     Cmd("build_tree");
     Cmd("go " + std::to_string(iterations) + " steps");
     Cmd("wait_for_solver");
+}
+
+double CpuSeconds() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           1e-6 * static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec);
+}
+
+// Loads 200 cuts spread over the file from the end of the situation (cuts inside the ranges are
+// refused before any tree exists) and prints the cost of one refusal.
+void CutFileCost(const char* name, const std::vector<uint8_t>& file, size_t firstCut) {
+    const std::string cutPath = "/tmp/nlhe_saved_tree_bench_cut.qx7";
+    double wall = 0.0, cpu = 0.0;
+    int refused = 0;
+    const size_t span = file.size() - firstCut;
+    for (size_t k = 0; k < 200; ++k) {
+        const size_t cut = firstCut + span * k / 200;
+        saved_tree::WriteFile(cutPath, std::vector<uint8_t>(file.begin(), file.begin() + cut));
+        const double c0 = CpuSeconds();
+        const auto start = std::chrono::steady_clock::now();
+        const std::string reply = saved_tree::Cmd("load_tree " + cutPath);
+        wall += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        cpu += CpuSeconds() - c0;
+        refused += reply.rfind("ERROR: load_tree ", 0) == 0;
+    }
+    std::remove(cutPath.c_str());
+    std::printf("%-22s %8d %12.3f %12.3f %10.2f %8.0f\n", name, refused, 1e3 * wall / refused,
+                1e3 * cpu / refused, cpu / wall, StatusField("Threads:"));
 }
 
 }  // namespace
@@ -105,6 +143,15 @@ int main(int argc, char** argv) {
                         kept);
             saved_tree::Cmd("free_tree");
         }
+    }
+    std::printf("\n%-22s %8s %12s %12s %10s %8s\n", "cut file", "refused", "wall ms", "CPU ms",
+                "cores", "threads");
+    for (int level : {0, 2}) {
+        SetUpFlop(level, iterations);
+        saved_tree::FileMarks marks;
+        const std::vector<uint8_t> file = saved_tree::WriteSavedTree({7, false, false, 2}, &marks);
+        saved_tree::Cmd("free_tree");
+        CutFileCost(level == 0 ? "flop level 0" : "flop level 2", file, marks.lines);
     }
     std::remove(path.c_str());
     return 0;

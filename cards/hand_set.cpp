@@ -24,6 +24,29 @@ size_t MapBytes(const std::vector<std::vector<uint16_t>>& maps) {
     return bytes;
 }
 
+// Every sum of up to 1326 of these weights is exact in double when the positive ones span at
+// most 18 binary orders: each is a multiple of 2^(lo - 24) (24-bit significands, subnormals
+// included) and any sum stays below 2^(hi + 11), so it needs at most 53 bits.
+bool SumsAreExact(const std::vector<float>& weights) {
+    int lo = 1000, hi = -1000;
+    for (float w : weights) {
+        if (!(w > 0)) continue;
+        if (!std::isfinite(w)) return false;
+        int e = 0;
+        std::frexp(w, &e);
+        lo = std::min(lo, e);
+        hi = std::max(hi, e);
+    }
+    return weights.size() <= 2048 && hi - lo <= 18;
+}
+
+int LowCard(CardMask hand) {
+    return __builtin_ctzll(hand);
+}
+int HighCard(CardMask hand) {
+    return 63 - __builtin_clzll(hand);
+}
+
 // Number of suits on a canonical board; they must be suits 0..p-1.
 int CanonicalSuitCount(CardMask board) {
     int present = 0;
@@ -289,8 +312,10 @@ bool SetHoles(HandSet* set, const double* range0, const double* range1) {
     set->recordHandCounts.assign(count, 0);
     set->riverHandCounts.assign(count, {});
     std::vector<uint8_t> failed(count, 0);
-    // Each iteration writes only its own record and its own count slots.
-#pragma omp parallel for num_threads(4) schedule(dynamic, 1)
+    // Each iteration writes only its own record and its own count slots. A single record (a turn
+    // or river root) or a handful of hands is done sooner than a team wakes.
+    const bool team = count > 1 && set->hands.size() >= 32;
+#pragma omp parallel for num_threads(4) schedule(dynamic, 1) if (team)
     for (int r = 0; r < count; ++r) {
         SubgameRecord& record = set->records[r];
         failed[r] = !SetupSubgameRecord(&record, &set->hands, set->index);
@@ -314,15 +339,31 @@ bool LoadRecordRanges(std::array<std::vector<float>, 4>* rows, const double* ran
         (*rows)[0].push_back(weight(range0[combo]));
         (*rows)[1].push_back(weight(range1[combo]));
     }
-    // Each compatible sum is added up hand by hand: a total less the blocked weights would cancel
-    // away small weights beside large ones, and could even report no compatible pair. Four
-    // partial sums let the loop run in vector lanes; f32 weights add exactly in double unless
-    // they span a very wide range.
+    // A total less the blocked weights would cancel away small weights beside large ones, and
+    // could even report no compatible pair; so unless every sum of the weights is exact, each
+    // compatible sum is added up hand by hand. Four partial sums let that loop run in vector
+    // lanes. Exact sums give the same bits either way.
     double totals[2];
     for (int p = 0; p < 2; ++p) {
         const std::vector<float>& own = (*rows)[p];
         const std::vector<float>& other = (*rows)[1 - p];
         double total = 0;
+        if (SumsAreExact(other)) {
+            double all = 0, byCard[kCardCount] = {};
+            for (size_t j = 0; j < n; ++j) {
+                all += other[j];
+                byCard[LowCard(list[j])] += other[j];
+                byCard[HighCard(list[j])] += other[j];
+            }
+            for (size_t i = 0; i < n; ++i) {
+                // The hand itself meets both of its cards: taken off twice, put back once.
+                const double compatible =
+                    all - byCard[LowCard(list[i])] - byCard[HighCard(list[i])] + other[i];
+                total += static_cast<double>(own[i]) * compatible;
+            }
+            totals[p] = total;
+            continue;
+        }
         for (size_t i = 0; i < n; ++i) {
             const CardMask hand = list[i];
             double part[4] = {0, 0, 0, 0};

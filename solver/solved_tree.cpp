@@ -93,7 +93,9 @@ bool libsubgame_free_scenario() {
     g_solvedTree = nullptr;
     DestroySolvedTree(tree);
     delete tree;
-    // Each pool belongs to its thread, so the team's threads release their own.
+    // Each pool belongs to its thread, so the team's threads release their own. A tree that never
+    // walked (a failed load) leaves none, and waking the team would cost more than the load.
+    if (LiveThreadPools() == 0) return true;
 #pragma omp parallel for schedule(static)
     for (int i = 0; i < 1000; ++i) {
         if (CurrentThreadPool() != nullptr) ReleaseThreadPool();

@@ -18,6 +18,7 @@
 namespace {
 
 std::atomic<int64_t> g_liveBlocks{0};
+std::atomic<int64_t> g_livePools{0};
 
 // Fast access to the pool; trivially destructible, so reading it costs no guard.
 thread_local ThreadArrayPool* t_pool = nullptr;
@@ -61,6 +62,7 @@ void ReleaseThreadPool() {
     t_pool = nullptr;
     FreePoolChain(pool, pool->freeList);
     delete pool;
+    g_livePools.fetch_sub(1, std::memory_order_relaxed);
 }
 
 void EnsureThreadPool(int32_t handCount) {
@@ -69,6 +71,11 @@ void EnsureThreadPool(int32_t handCount) {
     ReleaseThreadPool();
     t_owner.armed = true;
     t_pool = new ThreadArrayPool{blockSize, nullptr, 0};
+    g_livePools.fetch_add(1, std::memory_order_relaxed);
+}
+
+int64_t LiveThreadPools() {
+    return g_livePools.load(std::memory_order_relaxed);
 }
 
 ThreadArrayPool* CurrentThreadPool() {

@@ -41,6 +41,8 @@ void ReleaseThreadPool();
 
 // The calling thread's pool, null when it has none.
 ThreadArrayPool* CurrentThreadPool();
+// Pools of all threads that exist; with none, a tear-down has no team to ask.
+int64_t LiveThreadPools();
 
 // Frees a chain of free blocks starting at block to the heap.
 void FreePoolChain(ThreadArrayPool* pool, PoolBlockHeader* block);

@@ -504,6 +504,22 @@ TEST_F(HandSets, LivenessAndRootRows) {
         }
         EXPECT_NEAR(sum, 1.0, 1e-5) << "player " << p;
     }
+    // Weights within a few binary orders sum exactly, so the totals match a hand-by-hand sum
+    // to the last bit.
+    std::uniform_real_distribution<double> near(0.001, 1.0);
+    for (int k = 0; k < kComboCount; ++k) a[k] = near(rng), b[k] = near(rng);
+    ASSERT_TRUE(LoadRecordRanges(&rows, a.data(), b.data(), &fullSet.hands));
+    for (int p = 0; p < 2; ++p) {
+        double total = 0;
+        for (size_t i = 0; i < fullSet.hands.size(); ++i) {
+            double compatible = 0;
+            for (size_t j = 0; j < fullSet.hands.size(); ++j)
+                if (!(fullSet.hands[i] & fullSet.hands[j])) compatible += rows[1 - p][j];
+            total += static_cast<double>(rows[p][i]) * compatible;
+        }
+        for (size_t i = 0; i < fullSet.hands.size(); ++i)
+            ASSERT_EQ(rows[2 + p][i], static_cast<float>(rows[p][i] / total)) << p << " " << i;
+    }
 
     // A small compatible weight beside a large blocked one still counts: AsAh meets only QcQd.
     std::vector<double> big0(kComboCount, 0), big1(kComboCount, 0);
