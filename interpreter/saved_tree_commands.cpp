@@ -136,13 +136,22 @@ void load_saved_tree(FileReader* in) {
     in->read(header.data(), kHeaderBytes);
     uint32_t flags;
     std::memcpy(&flags, header.data(), 4);
+    // Refused before the build, the costly part of a load (after its own cheap refusal of an
+    // empty line set); the library checks it again.
+    int32_t forgotten;
+    std::memcpy(&forgotten, header.data() + 4, 4);
+    const int32_t rootStreet = BoardMasks[2] != 0 ? 3 : BoardMasks[1] != 0 ? 2 : 1;
+    const bool forgottenValid = forgotten == -1 || (forgotten > rootStreet && forgotten <= 3);
+    if (!forgottenValid && !line_set().root->children.empty()) invalid("header");
     build_tree_from_lines(false, (flags & kTreeIsomorphism) != 0 ? 1 : 0);
     try {
         MemoryReader headerIn(std::move(header), version);
         libsubgame_load_tree_header(headerIn);
         const int32_t level = ReadValue<int32_t>(*in);
-        // A level without a pair of storage kinds loads as plain storage.
+        // A level without a pair of storage kinds loads as plain storage and keeps its number:
+        // every reader of the number bounds-checks it, and the solver goes by the kinds.
         apply_compression_level(level >= 0 && level < kCompressionLevelCount ? level : 0);
+        AppliedCompression = level;
         libsubgame_load_tree_data(*in, omittedRows);
         if (version >= 7)
             read_tree_info_lines(*in);
