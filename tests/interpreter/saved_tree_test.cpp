@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -522,6 +524,140 @@ TEST(LongSavedTree, CutsOfTheGoldenFiles) {
         EXPECT_EQ(Cmd("is_tree_present"), "true\n");
     }
     EXPECT_GE(files, 3);
+}
+
+}  // namespace
+
+namespace {
+
+// The six damaged forms of a field: 0, all ones (-1), one below and one above its value, and the
+// type's signed extremes.
+std::vector<uint64_t> DamagedForms(uint64_t value, int width) {
+    const uint64_t all = width == 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * width)) - 1;
+    const uint64_t sign = uint64_t{1} << (8 * width - 1);
+    std::vector<uint64_t> forms;
+    for (uint64_t v : {uint64_t{0}, all, (value - 1) & all, (value + 1) & all, sign, sign - 1})
+        if (v != value && std::find(forms.begin(), forms.end(), v) == forms.end())
+            forms.push_back(v);
+    return forms;
+}
+
+struct FieldFile {
+    const Spot* spot;
+    int forget;  // street forgotten before writing, 0 for none
+    WriterOptions o;
+};
+
+// Every count, length, kind, flag and version field of a writer file, the first and the last of
+// each kind, in each damaged form: a load or load_tree's error reply. A load answers a query; a
+// failure leaves no tree, and the good file loads after it. A level outside the table loads as
+// plain storage and keeps its number. Forgotten flop files (pairs against pairs, to keep their
+// loads short) add the first field of each kind in their node data.
+void DamageEveryField(const FieldFile& f) {
+    SCOPED_TRACE(testing::Message() << f.spot->board << " version " << f.o.version);
+    SetUpSpot(*f.spot, 0, 2);
+    if (f.forget) {
+        for (int p = 0; p < 2; ++p)
+            for (int c = 0; c < kComboCount; ++c)
+                if (CardRank(CardPairHi(ComboCards(c))) != CardRank(CardPairLo(ComboCards(c))))
+                    PlayerRanges[p][c] = 0.0;
+        ASSERT_EQ(Cmd("build_tree"), "build_tree ok!\n");
+        Cmd("go 2 steps");
+        Cmd("wait_for_solver");
+        saved_tree::SetThousandths(f.forget);
+        ASSERT_EQ(Cmd(f.forget == 2 ? "forget turns" : "forget rivers"), "forget ok!\n");
+    }
+    saved_tree::FileMarks marks;
+    const Bytes file = saved_tree::WriteSavedTree(f.o, &marks);
+    const std::string path = TempPath();
+    const std::string good = TempPath();
+    saved_tree::WriteFile(good, file);
+    std::map<std::string, std::vector<saved_tree::FileField>> byKind;
+    for (const saved_tree::FileField& field : marks.fields)
+        if (!f.forget || field.at >= marks.nodes) byKind[field.what].push_back(field);
+    std::vector<saved_tree::FileField> picked;
+    for (const auto& [what, fields] : byKind) {
+        picked.push_back(fields.front());
+        if (fields.size() > 1 && !f.forget) picked.push_back(fields.back());
+    }
+    for (const saved_tree::FileField& field : picked) {
+        uint64_t value = 0;
+        std::memcpy(&value, file.data() + field.at, static_cast<size_t>(field.width));
+        for (uint64_t form : DamagedForms(value, field.width)) {
+            SCOPED_TRACE(testing::Message()
+                         << field.what << " at " << field.at << " = 0x" << std::hex << form);
+            Bytes bad = file;
+            std::memcpy(bad.data() + field.at, &form, static_cast<size_t>(field.width));
+            saved_tree::WriteFile(path, bad);
+            const std::string reply = Cmd("load_tree " + path);
+            if (reply == "load_tree ok!\n") {
+                EXPECT_EQ(Cmd("is_tree_present"), "true\n");
+                Cmd("show_strategy r:0");
+                if (std::string(field.what) == "level")
+                    EXPECT_EQ(Cmd("get_actual_compression"),
+                              "compression " + std::to_string(static_cast<int32_t>(form)) + "\n");
+                continue;
+            }
+            ASSERT_EQ(reply.rfind("ERROR: load_tree ", 0), 0u) << reply;
+            EXPECT_EQ(Cmd("is_tree_present"), "false\n");
+            ASSERT_EQ(Cmd("load_tree " + good), "load_tree ok!\n");
+        }
+    }
+    std::remove(path.c_str());
+    std::remove(good.c_str());
+}
+
+TEST(SavedTree, DamagedFields) {
+    const FieldFile files[] = {
+        {&kRiver, 0, {3, false, false, 2}},
+        {&kRiver, 0, {5, false, false, 0}},
+        {&kRiver, 0, {6, false, true, 2}},
+        {&kRiver, 0, {7, false, false, 1}},
+    };
+    for (const FieldFile& f : files) DamageEveryField(f);
+}
+
+// Flop loads are slow under the sanitizers.
+TEST(LongSavedTree, DamagedFieldsOfForgottenFiles) {
+    const FieldFile files[] = {{&kFlop, 3, {7, false, false, 1}}, {&kFlop, 2, {6, false, true, 2}}};
+    for (const FieldFile& f : files) DamageEveryField(f);
+}
+
+}  // namespace
+
+namespace {
+
+// The values of a calc_ev reply (its first line), NaN left out.
+std::vector<double> EvValues(const std::string& reply) {
+    std::istringstream line(reply.substr(0, reply.find('\n')));
+    std::vector<double> values;
+    for (std::string word; line >> word;)
+        if (word != "nan") values.push_back(std::stod(word));
+    return values;
+}
+
+// A forgotten file with the omitted-rows flag: calc_ev prints 0 for every value it has, where the
+// tree that was saved printed values.
+TEST(SavedTree, OmittedRowsGiveZeroEvs) {
+    const std::string path = TempPath();
+    SetUpSpot(kFlop, 0, 5);
+    saved_tree::SetThousandths(3);
+    ASSERT_EQ(Cmd("forget rivers"), "forget ok!\n");
+    const char* queries[] = {"calc_ev OOP r", "calc_ev IP r:0:c"};
+    std::vector<std::vector<double>> saved;
+    for (const char* query : queries) {
+        saved.push_back(EvValues(Cmd(query)));
+        ASSERT_FALSE(saved.back().empty()) << query;
+        ASSERT_TRUE(std::any_of(saved.back().begin(), saved.back().end(), [](double v) {
+            return v != 0.0;
+        })) << query;
+    }
+    saved_tree::WriteFile(path, saved_tree::WriteSavedTree({7, true, false, 2}));
+    ASSERT_EQ(Cmd("load_tree " + path), "load_tree ok!\n");
+    for (size_t q = 0; q < saved.size(); ++q)
+        EXPECT_EQ(EvValues(Cmd(queries[q])), std::vector<double>(saved[q].size(), 0.0))
+            << queries[q];
+    std::remove(path.c_str());
 }
 
 }  // namespace

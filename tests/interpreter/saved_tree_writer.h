@@ -9,6 +9,7 @@
 #include <fstream>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "cards/hand_set.h"
@@ -61,24 +62,51 @@ void Put(MemoryWriter& out, const T& v) {
     WriteValue<T>(out, v);
 }
 
-inline void PutLine(MemoryWriter& out, const LineNode& node) {
+// One count, length, kind, flag or version field of a written file.
+struct FileField {
+    size_t at;
+    int width;  // bytes: 1, 2, 4 or 8
+    bool isSigned;
+    const char* what;
+};
+
+// Where the fields of a written file begin, and its single fields in file order.
+struct FileMarks {
+    size_t version, flag, board, pot, ranges, lines, header, level, iteration, nodes, rowCounts,
+        rows, info, end;
+    std::vector<FileField> fields;
+};
+
+// Notes that the next value written to out is the named field.
+template <class T>
+void MarkField(FileMarks* m, const MemoryWriter& out, const char* what) {
+    if (m) m->fields.push_back({out.bytes().size(), sizeof(T), std::is_signed_v<T>, what});
+}
+
+inline void PutLine(MemoryWriter& out, const LineNode& node, FileMarks* m = nullptr) {
+    MarkField<int32_t>(m, out, "line player");
     Put<int32_t>(out, node.player);
+    MarkField<int32_t>(m, out, "line street");
     Put<int32_t>(out, node.street);
+    MarkField<int32_t>(m, out, "line bets");
     Put<int32_t>(out, node.bets);
     Put<int32_t>(out, node.recordIndex);
     Put<double>(out, node.amount);
     Put<double>(out, node.contribution[0]);
     Put<double>(out, node.contribution[1]);
+    MarkField<int32_t>(m, out, "line child count");
     Put<int32_t>(out, static_cast<int32_t>(node.children.size()));
     for (const auto& [key, child] : node.children) {
         Put<double>(out, key);
-        PutLine(out, *child);
+        PutLine(out, *child, m);
     }
 }
 
-inline void PutRecord(MemoryWriter& out, const NodeData& r, int32_t version) {
+inline void PutRecord(MemoryWriter& out, const NodeData& r, int32_t version,
+                      FileMarks* m = nullptr) {
     if (version < 4) {
         for (const PooledArray& row : r.rows) {
+            MarkField<int32_t>(m, out, "record row count");
             Put<int32_t>(out, row.count);
             for (int32_t i = 0; i < row.count; ++i) {
                 const float v = row.data ? row.data[i] : 0.0f;
@@ -89,12 +117,15 @@ inline void PutRecord(MemoryWriter& out, const NodeData& r, int32_t version) {
             }
         }
     } else {
+        MarkField<uint8_t>(m, out, "record flag A");
         Put<uint8_t>(out, r.rowZeroAbsent);
+        MarkField<uint8_t>(m, out, "record flag B");
         Put<uint8_t>(out, r.rowOneAbsent);
         const uint8_t absent[2] = {r.rowZeroAbsent, r.rowOneAbsent};
         for (int a = 0; a < 2; ++a) {
             if (absent[a]) continue;
             const PooledArray& row = r.rows[a];
+            MarkField<int32_t>(m, out, "record reach count");
             Put<int32_t>(out, row.count);
             for (int32_t i = 0; i < row.count; ++i) {
                 const double v = std::nearbyint((row.data ? row.data[i] : 0.0f) * 150.0);
@@ -102,6 +133,7 @@ inline void PutRecord(MemoryWriter& out, const NodeData& r, int32_t version) {
             }
         }
     }
+    MarkField<uint8_t>(m, out, "record done");
     Put<uint8_t>(out, r.done);
     Put<uint64_t>(out, r.doneBits);
 }
@@ -110,7 +142,7 @@ inline void PutRecord(MemoryWriter& out, const NodeData& r, int32_t version) {
 // raw or (16-bit, version >= 4) fast-packed. A float regret storage written as 16-bit rows is
 // quantised the way the 16-bit storage's setAction does.
 inline void PutRiverStorage(MemoryWriter& out, UncompressedRiverStorage* s, int32_t version,
-                            bool as16) {
+                            bool as16, FileMarks* m) {
     const FlatIndexLists* layout = s->layout();
     for (int32_t t = 0; t < layout->turnCount; ++t)
         for (uint32_t j = 0; j < layout->turnRunouts[t].count; ++j)
@@ -136,6 +168,7 @@ inline void PutRiverStorage(MemoryWriter& out, UncompressedRiverStorage* s, int3
                     out.write(q.data(), sizeof(uint16_t) * n);
                 } else {
                     const uint8_t* end = PackRow16(packed.data(), q.data(), n);
+                    MarkField<int16_t>(m, out, "river row length");
                     Put<int16_t>(out, static_cast<int16_t>(end - packed.data()));
                     out.write(packed.data(), static_cast<size_t>(end - packed.data()));
                 }
@@ -144,9 +177,12 @@ inline void PutRiverStorage(MemoryWriter& out, UncompressedRiverStorage* s, int3
     }
 }
 
-inline void PutStorage(MemoryWriter& out, StorageInterface* s, int32_t version, bool as16) {
+// The storage's first field (a lock record's flags on the river) is marked.
+inline void PutStorage(MemoryWriter& out, StorageInterface* s, int32_t version, bool as16,
+                       FileMarks* m = nullptr) {
+    MarkField<uint32_t>(m, out, "storage head");
     if (auto* river = dynamic_cast<UncompressedRiverStorage*>(s))
-        PutRiverStorage(out, river, version, as16);
+        PutRiverStorage(out, river, version, as16, m);
     else
         s->save(out);
 }
@@ -155,9 +191,13 @@ inline void PutStorage(MemoryWriter& out, StorageInterface* s, int32_t version, 
 // or one slow block of the chosen coder kind.
 class RowSection {
 public:
-    RowSection(MemoryWriter& out, const WriterOptions& o) : out_(out), o_(o) {
+    RowSection(MemoryWriter& out, const WriterOptions& o, FileMarks* m = nullptr)
+        : out_(out), o_(o), m_(m) {
         fast_ = o.version >= 6 && o.fastRows;
-        if (o.version >= 6) Put<uint8_t>(out, fast_ ? 1 : 0);
+        if (o.version >= 6) {
+            MarkField<uint8_t>(m, out, "row selector");
+            Put<uint8_t>(out, fast_ ? 1 : 0);
+        }
         if (!fast_) {
             coder_ = MakeCompressor(o.slowKind, nullptr, nullptr, write, this, &stats_);
             if (!coder_) throw std::runtime_error("no coder");
@@ -168,6 +208,7 @@ public:
         if (!fast_) return CompressRow32(coder_, v, nullptr, n);
         std::vector<uint8_t> b(PackedRow32Bound(n));
         const uint8_t* end = PackRow32(b.data(), v, n);
+        MarkField<int16_t>(m_, out_, "fast row length");
         Put<int16_t>(out_, static_cast<int16_t>(end - b.data()));
         out_.write(b.data(), static_cast<size_t>(end - b.data()));
     }
@@ -176,6 +217,7 @@ public:
         if (!fast_) return CompressRow16(coder_, v, nullptr, n);
         std::vector<uint8_t> b(PackedRow16Bound(n));
         const uint8_t* end = PackRow16(b.data(), v, n);
+        MarkField<int16_t>(m_, out_, "fast row length");
         Put<int16_t>(out_, static_cast<int16_t>(end - b.data()));
         out_.write(b.data(), static_cast<size_t>(end - b.data()));
     }
@@ -183,7 +225,9 @@ public:
         if (fast_) return;
         DeleteCompressor(coder_);
         for (const auto& s : streams_) {
+            MarkField<uint64_t>(m_, out_, "block length");
             Put<uint64_t>(out_, s.size());
+            if (&s == &streams_[0]) MarkField<uint8_t>(m_, out_, "coder kind");
             out_.write(s.data(), s.size());
         }
     }
@@ -196,6 +240,7 @@ private:
     }
     MemoryWriter& out_;
     WriterOptions o_;
+    FileMarks* m_;
     bool fast_ = false;
     CompressorInterface* coder_ = nullptr;
     CompressionStats stats_{};
@@ -264,12 +309,6 @@ inline void SetHundredths() {
             }
 }
 
-// Where the fields of a written file begin.
-struct FileMarks {
-    size_t version, flag, board, pot, ranges, lines, header, level, iteration, nodes, rowCounts,
-        rows, info, end;
-};
-
 // The whole file of the live tree (the tree's own forgotten street, none today).
 inline std::vector<uint8_t> WriteSavedTree(const WriterOptions& o, FileMarks* marks = nullptr) {
     FileMarks m{};
@@ -281,9 +320,13 @@ inline std::vector<uint8_t> WriteSavedTree(const WriterOptions& o, FileMarks* ma
     auto at = [&out] { return out.bytes().size(); };
     out.write("QX7:", 4);
     m.version = at();
+    MarkField<int32_t>(&m, out, "version");
     Put<int32_t>(out, v);
     m.flag = at();
-    if (v >= 4) Put<uint8_t>(out, o.omittedRows ? 1 : 0);
+    if (v >= 4) {
+        MarkField<uint8_t>(&m, out, "omitted-rows flag");
+        Put<uint8_t>(out, o.omittedRows ? 1 : 0);
+    }
     m.board = at();
     for (CardMask mask : TreeBoardMasks) Put<uint64_t>(out, mask);
     m.pot = at();
@@ -291,28 +334,34 @@ inline std::vector<uint8_t> WriteSavedTree(const WriterOptions& o, FileMarks* ma
     m.ranges = at();
     for (const auto& range : PlayerRanges) out.write(range.data(), sizeof(double) * kComboCount);
     m.lines = at();
-    PutLine(out, *line_set().root);
+    PutLine(out, *line_set().root, &m);
     m.header = at();
+    MarkField<uint32_t>(&m, out, "tree flags");
     Put<uint32_t>(out, tree->flags);
+    MarkField<int32_t>(&m, out, "forgotten street");
     Put<int32_t>(out, forgotten);
+    MarkField<int32_t>(&m, out, "results iteration");
     Put<int32_t>(out, tree->resultsIteration);
     for (const auto& pair : tree->bestResponse)
         for (double x : pair) Put<double>(out, x);
     Put<double>(out, tree->meanValue);
     Put<double>(out, tree->exploitability);
     m.level = at();
+    MarkField<int32_t>(&m, out, "level");
     Put<int32_t>(out, AppliedCompression);
     m.iteration = at();
+    MarkField<uint32_t>(&m, out, "iteration count");
     Put<uint32_t>(out, static_cast<uint32_t>(tree->iteration));
     m.nodes = at();
     // A turn root below version 5 loads 16-bit river regrets.
     const bool regrets16 = tree->rootStreet() == 2 && v < 5;
     for (TreeNode& node : tree->nodes) {
         if (node.nodeDataCount > 0 && (forgotten < 0 || node.street <= forgotten || v < 3))
-            for (int32_t r = 0; r < node.nodeDataCount; ++r) PutRecord(out, node.nodeData[r], v);
+            for (int32_t r = 0; r < node.nodeDataCount; ++r)
+                PutRecord(out, node.nodeData[r], v, &m);
         if (forgotten < 0 || v < 4) {
-            if (node.regrets) PutStorage(out, node.regrets, v, regrets16);
-            if (node.strategySums) PutStorage(out, node.strategySums, v, false);
+            if (node.regrets) PutStorage(out, node.regrets, v, regrets16, &m);
+            if (node.strategySums) PutStorage(out, node.strategySums, v, false, &m);
         }
     }
     m.rowCounts = at();
@@ -322,12 +371,15 @@ inline std::vector<uint8_t> WriteSavedTree(const WriterOptions& o, FileMarks* ma
             if (node.nodeDataCount == 0 || (forgotten >= 0 && node.street > forgotten)) continue;
             for (int32_t r = 0; r < node.nodeDataCount; ++r) {
                 records.push_back(&node.nodeData[r]);
-                for (int a = 2; a < 6; ++a) Put<int32_t>(out, node.nodeData[r].rows[a].count);
+                for (int a = 2; a < 6; ++a) {
+                    MarkField<int32_t>(&m, out, "value row count");
+                    Put<int32_t>(out, node.nodeData[r].rows[a].count);
+                }
             }
         }
         m.rows = at();
         if (!o.omittedRows) {
-            RowSection rows(out, o);
+            RowSection rows(out, o, &m);
             std::vector<uint32_t> codes(kComboCount);
             for (NodeData* r : records) {
                 for (int a = 2; a < 6; ++a) {
@@ -344,7 +396,7 @@ inline std::vector<uint8_t> WriteSavedTree(const WriterOptions& o, FileMarks* ma
         }
     }
     if (v >= 4 && forgotten >= 0) {
-        RowSection rows(out, o);
+        RowSection rows(out, o, &m);
         ForEachStrategyRow(
             forgotten, [&](TreeNode&, int32_t, std::vector<std::vector<uint16_t>>* actions) {
                 for (size_t a = 0; a + 1 < actions->size(); ++a)
@@ -353,7 +405,14 @@ inline std::vector<uint8_t> WriteSavedTree(const WriterOptions& o, FileMarks* ma
         rows.finish();
     }
     m.info = at();
-    if (v >= 7) serialize_tree_info(out);
+    if (v >= 7) {
+        MarkField<int32_t>(&m, out, "info count");
+        serialize_tree_info(out);
+        for (size_t pos = m.info + 4, i = 0; i < TreeInfoLines.size(); ++i) {
+            m.fields.push_back({pos, 4, true, "info length"});
+            pos += 4 + TreeInfoLines[i].size();
+        }
+    }
     m.end = at();
     if (marks) *marks = m;
     return out.take();
