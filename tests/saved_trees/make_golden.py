@@ -8,6 +8,8 @@ numbers written here.
 river_v1.qx7  version 1: f64 records, raw river blocks, one lock mask
 river_v3.qx7  version 3: f32 records, otherwise the same
 river_v5.qx7  version 5: i16 reach rows, value rows in a kind-0 (range coder) block
+flop_v7.qx7   version 7: a flop spot with the rivers forgotten (F = 3), value rows in a kind-1
+              (fast coder) block, strategy rows through the fast reader, two info lines
 """
 import struct
 import sys
@@ -308,10 +310,269 @@ def older(version):
     return bytes(out.b)
 
 
+
+# --- the fast coder (kind 1): bit, nibble and byte streams in 256-byte blocks ------------------
+
+
+class FastRows:
+    """Kind-1 rows: tag bit; groups of eight with a group bit, a flag bit per value and, for a
+    nonzero code z, the value code of b = z - 1 (nibble; escapes to a byte, u16, u32)."""
+
+    def __init__(self):
+        self.bits, self.nibbles, self.bytes = [], [], bytearray()
+
+    def value(self, b):
+        if b < 15:
+            self.nibbles.append(b)
+            return
+        self.nibbles.append(15)
+        if b < 255:
+            self.bytes.append(b)
+            return
+        self.bytes.append(0xFF)
+        if b < 65535:
+            self.bytes += struct.pack("<H", b)
+            return
+        self.bytes += struct.pack("<HI", 0xFFFF, b)
+
+    def row(self, codes, tag=0):
+        self.bits.append(tag)
+        for g in range(0, len(codes), 8):
+            group = codes[g:g + 8]
+            self.bits.append(1 if any(group) else 0)
+            if not any(group):
+                continue
+            for z in group:
+                self.bits.append(1 if z else 0)
+                if z:
+                    self.value(z - 1)
+
+    def block(self):
+        """Sub-stream 0: kind byte 1, then the byte stream; 1 the bits; 2 the nibbles; each
+        stream padded with zeros to whole 256-byte blocks, an empty stream without a block."""
+        def padded(data):
+            return bytes(data) + bytes(-len(data) % 256)
+
+        bits = bytearray((len(self.bits) + 7) // 8)
+        for i, b in enumerate(self.bits):
+            bits[i // 8] |= b << (i % 8)
+        nibbles = bytearray((len(self.nibbles) + 1) // 2)
+        for j, v in enumerate(self.nibbles):
+            nibbles[j // 2] |= v << (4 * (j % 2))
+        streams = [bytes([1]) + padded(self.bytes), padded(bits), padded(nibbles)]
+        streams += [b""] * 21
+        return b"".join(struct.pack("<Q", len(s)) + s for s in streams)
+
+
+def row_codes(values):
+    """Codes of a row without a reference: zigzag of the left-neighbour differences, mod 2^32."""
+    codes, prev = [], 0
+    for v in values:
+        d = (v - prev) & 0xFFFFFFFF
+        d = d - (1 << 32) if d >> 31 else d
+        codes.append(zigzag(d))
+        prev = v
+    return codes
+
+
+def pack16(values):
+    """Fast packing of a 16-bit row: blocks of 32 (header byte of four 2-bit group codes), then
+    tail groups of up to eight with a flag byte (1: bytes, 3: u16)."""
+    out = bytearray()
+    i = 0
+    while len(values) - i >= 32:
+        header, payload = 0, bytearray()
+        for g in range(4):
+            group = values[i + 8 * g:i + 8 * g + 8]
+            m = max(group)
+            if m == 0:
+                code = 0
+            elif m <= 255:
+                code = 1
+                payload += bytes(group)
+            elif m <= 4095:
+                code = 2
+                x = sum(v << (12 * k) for k, v in enumerate(group))
+                payload += x.to_bytes(12, "little")
+            else:
+                code = 3
+                payload += struct.pack("<8H", *group)
+            header |= code << (2 * g)
+        out.append(header)
+        out += payload
+        i += 32
+    while i < len(values):
+        group = values[i:i + 8]
+        if max(group) > 255:
+            out.append(3)
+            out += struct.pack("<%dH" % len(group), *group)
+        else:
+            out.append(1)
+            out += bytes(group)
+        i += len(group)
+    return bytes(out)
+
+
+# The flop spot: OOP holds AA, IP holds KK, isomorphism off. Lines (cumulative amounts):
+# 50 50 50 50 50 50, 0 0 50 50 50 50 and 0 0 0 0 0 0.
+FLOP7 = "Qs 7h 2d"
+ACES, KINGS = "A", "K"
+FLOP_HANDS = 12  # six AA and six KK combinations, none meeting the flop
+
+
+def turn_hands(c):
+    """Hands of the turn record of card c: an ace or a king removes three combinations."""
+    return 9 if RANKS[c % 13] in (ACES, KINGS) else 12
+
+
+TURN_CARDS = [c for c in range(52) if not mask(FLOP7) >> c & 1]  # record order: card order
+assert len(TURN_CARDS) == 49
+
+
+def leaf(street, amount, c0, c1):
+    return (0, street, 0, amount, c0, c1, [])
+
+
+def checks_to_showdown(street, a):
+    """From a first decision of the given line street (0 flop, 1 turn, 2 river): check, check
+    behind, and on to the next street, up to the showdown leaf of street 3."""
+    if street == 3:
+        return leaf(3, a, a, a)
+    return (0, street, 0, a, a, a, [
+        (a, (1, street, 0, a, a, a, [(a, checks_to_showdown(street + 1, a))]))])
+
+
+def bet_call_fold(street, base, to, call_child):
+    """OOP bets from base to `to`: IP calls (the call child) or folds."""
+    return (1, street, 1, to, to, base, [
+        (to, call_child),
+        (-1.0, (0, street, 0, base, to, base, [])),
+    ])
+
+
+FLOP7_LINES = (0, 0, 0, 0.0, 0.0, 0.0, [
+    (50.0, bet_call_fold(0, 0.0, 50.0, checks_to_showdown(1, 50.0))),
+    (0.0, (1, 0, 0, 0.0, 0.0, 0.0, [
+        (0.0, (0, 1, 0, 0.0, 0.0, 0.0, [
+            (50.0, bet_call_fold(1, 0.0, 50.0, checks_to_showdown(2, 50.0))),
+            (0.0, (1, 1, 0, 0.0, 0.0, 0.0, [(0.0, checks_to_showdown(2, 0.0))])),
+        ])),
+    ])),
+])
+
+
+def flop_nodes():
+    """The tree's nodes in pre-order with descending keys: (real street, action count, first
+    node of its street (records), parent's street)."""
+    nodes = []
+
+    def walk(node, parent_street):
+        street = 1 + node[1]
+        children = node[6]
+        # A childless line is a leaf: a fold keeps its parent's street, a showdown is street 3.
+        nodes.append((street, len(children), parent_street))
+        for _, child in children:
+            walk(child, street)
+
+    walk(FLOP7_LINES, None)
+    return nodes
+
+
+# Strategies in thousandths of the first action, the same for every hand (and turn card): the
+# flop bet, IP's call of it, the turn bet, IP's call of that.
+FLOP7_FIRST_ACTION = [400, 700, 250, 900]
+FLOP7_VALUES = [150, -25, 0, 1, 70000, -70000, 3, 3, 3, 12, 0, 255]  # hundredths, array 2
+
+
+def flop_version7():
+    out = Out()
+    out.b += b"QX7:"
+    out.put("i", 7)
+    out.put("B", 0)
+    out.put("QQQ", mask(FLOP7), 0, 0)
+    out.put("ddd", 0.0, 0.0, 100.0)
+    for player, rank in ((0, ACES), (1, KINGS)):
+        weights = [0.0] * 1326
+        # ComboIndex of cards lo < hi: hi * (hi - 1) / 2 + lo.
+        cards = [s * 13 + RANKS.index(rank) for s in range(4)]
+        for i in range(4):
+            for j in range(i + 1, 4):
+                lo, hi = cards[i], cards[j]
+                weights[hi * (hi - 1) // 2 + lo] = 1.0
+        out.put("1326d", *weights)
+    line(out, *FLOP7_LINES)
+    # Header: INCOMPLETE_TREE | NEW_TREE, rivers forgotten, no best response yet.
+    out.put("Ii", 5, 3)
+    out.put("i", -1)
+    out.put("4d", 0.0, 0.0, 0.0, 0.0)
+    out.put("dd", 0.0, 0.0)
+    out.put("i", 2)  # compression level
+    out.put("I", 10)  # iterations
+    nodes = flop_nodes()
+    # A first turn node: one record over the flop's hands; a first river decision node: one
+    # record per turn record over that record's hands.
+    records = []
+    for street, actions, parent in nodes:
+        if street == 2 and actions > 0 and parent < 2:
+            records.append([FLOP_HANDS])
+        elif street == 3 and actions > 0 and parent < 3:
+            records.append([turn_hands(c) for c in TURN_CARDS])
+    # Node section: records only (the storages are not saved with a forgotten street). Turn
+    # records keep their reach rows (1.0 = 150 / 150); the river's are rebuilt on loading.
+    for hands in records:
+        for n in hands:
+            if len(hands) == 1:
+                out.put("BB", 0, 0)
+                for _ in range(2):
+                    out.put("i", n)
+                    out.put("%dh" % n, *([150] * n))
+                out.put("BQ", 0, 0)
+            else:
+                out.put("BB", 1, 1)
+                out.put("BQ", 1, 0)
+    # Row counts: the first turn record's array 2 and every river record's array 4.
+    counts = []
+    for hands in records:
+        for n in hands:
+            counts.append([n, 0, 0, 0] if len(hands) == 1 and not counts else
+                          [0, 0, n, 0] if len(hands) > 1 else [0, 0, 0, 0])
+            out.put("4i", *counts[-1])
+    # Value rows in a kind-1 block, after the selector 0 (slow reader).
+    out.put("B", 0)
+    rows = FastRows()
+    for row in counts:
+        for n in row:
+            if n == 0:
+                continue
+            values = FLOP7_VALUES if n == FLOP_HANDS and row[0] else [0] * n
+            rows.row(row_codes([zigzag(v) for v in values]))
+    out.b += rows.block()
+    # Strategy rows through the fast reader (selector 1): per node below the river with two
+    # actions, the first action's row (the last action is implied); turn nodes once per turn
+    # record, over that record's hands.
+    out.put("B", 1)
+    first = iter(FLOP7_FIRST_ACTION)
+    for street, actions, _ in nodes:
+        if actions < 2 or street > 2:
+            continue
+        t = next(first)
+        for n in ([FLOP_HANDS] if street == 1 else [turn_hands(c) for c in TURN_CARDS]):
+            packed = pack16([t] * n)
+            out.put("h", len(packed))
+            out.b += packed
+    # Info lines.
+    info = [b"golden flop, rivers forgotten", b"#kept as written"]
+    out.put("i", len(info))
+    for text in info:
+        out.put("i", len(text))
+        out.b += text
+    return bytes(out.b)
+
+
 def main():
     where = sys.argv[1] if len(sys.argv) > 1 else "."
     for name, data in (("river_v1.qx7", older(1)), ("river_v3.qx7", older(3)),
-                       ("river_v5.qx7", version5())):
+                       ("river_v5.qx7", version5()), ("flop_v7.qx7", flop_version7())):
         with open("%s/%s" % (where, name), "wb") as f:
             f.write(data)
 
