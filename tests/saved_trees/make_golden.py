@@ -462,8 +462,8 @@ FLOP7_LINES = (0, 0, 0, 0.0, 0.0, 0.0, [
 
 
 def flop_nodes():
-    """The tree's nodes in pre-order with descending keys: (real street, action count, first
-    node of its street (records), parent's street)."""
+    """The tree's nodes in pre-order with descending keys: (real street, action count, parent's
+    real street or None for the root)."""
     nodes = []
 
     def walk(node, parent_street):
