@@ -3,7 +3,8 @@
 // MB/s, the share of the river streams' trial decode, and the peak resident memory during the
 // load beside the resident memory the loaded tree keeps; then the cost of refusing cut files:
 // wall and CPU time per refusal and the cores busy meanwhile (CPU / wall).
-//   saved_tree_load [iterations]
+//   saved_tree_load [iterations] [cuts]   (cuts: only the refusals)
+#include <malloc.h>
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -103,12 +104,14 @@ void CutFileCost(const char* name, const std::vector<uint8_t>& file, size_t firs
 
 int main(int argc, char** argv) {
     const int iterations = argc > 1 ? std::atoi(argv[1]) : 10;
+    const bool cutsOnly = argc > 2 && std::string(argv[2]) == "cuts";
     InitHandEvalTables();
     build_combo_tables();
     const std::string path = "/tmp/nlhe_saved_tree_bench.qx7";
     std::printf("%-8s %-10s %10s %9s %10s %12s %12s\n", "level", "file", "MB", "MB/s", "decode %",
                 "peak MiB", "tree MiB");
     for (int level : {0, 2, 4}) {
+        if (cutsOnly) break;
         for (bool forgotten : {false, true}) {
             SetUpFlop(level, iterations);
             if (forgotten) {
@@ -117,6 +120,7 @@ int main(int argc, char** argv) {
             }
             saved_tree::WriteFile(path, saved_tree::WriteSavedTree({7, false, false, 2}));
             saved_tree::Cmd("free_tree");
+            malloc_trim(0);  // so the resident figures count the loaded tree, not freed pages
             const double before = StatusMiB("VmRSS:");
             ResetPeak();
             double best = 1e30, decode = 0.0;
