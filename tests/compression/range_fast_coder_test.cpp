@@ -131,6 +131,21 @@ TEST(RowCoders, ExactBytes) {
              EXPECT_EQ(ms.streams[0][1 + 4 + 2048], 0);
              for (int s = 1; s < 24; s++) EXPECT_TRUE(ms.streams[s].empty());
          }},
+        // Three rows of one context sequence (the later rows code with the probabilities the
+        // earlier ones adapted), then a zero group before a nonzero code.
+        {"range: rows of ones, a zero group", kRangeCoder,
+         [](Pass& p) {
+             for (int r = 0; r < 3; r++) p.codes(std::vector<uint32_t>(16, 1));
+             std::vector<uint32_t> row(17, 0);
+             row[16] = 1;
+             p.codes(row);
+         },
+         [&](const MemoryStreams& ms) {
+             EXPECT_EQ(Bytes(ms.streams[0].begin() + 1 + 4 + 2048, ms.streams[0].end()),
+                       Bytes({0x00, 0x60, 0x03, 0xFC, 0x80, 0x1D, 0x61, 0x5B, 0x0C, 0xEF, 0x8F,
+                              0x8E, 0xD7, 0x52, 0x22, 0x12, 0x39, 0xDF, 0x97, 0x19, 0xCE, 0x79,
+                              0x33, 0x7D, 0xA2, 0x42, 0x40, 0x82, 0xF7, 0xCB, 0xD1, 0x00}));
+         }},
         {"fast: eight zeros, tag 0", kFastCoder, [](Pass& p) { p.codes(std::vector<uint32_t>(8)); },
          [&](const MemoryStreams& ms) {
              EXPECT_EQ(ms.streams[1], block({0}));
@@ -287,13 +302,14 @@ TEST(RangeCoder, StatisticsAndCountsOut) {
     p.codes({0, 1023, 1024, 0x10400, 0xFFFFFFFF, 256, 3}, 1);
     std::vector<uint32_t> zeros(17, 0);
     p.coder->compress(zeros.data(), 17, 0);
-    EXPECT_EQ(out[255], 5u);  // every b >= 255 lands in entry 255
+    p.coder->compress(zeros.data(), 0, 0);  // a row of no values adds no raw bytes
+    EXPECT_EQ(out[255], 5u);                // every b >= 255 lands in entry 255
     EXPECT_EQ(out[2], 1u);
     EXPECT_EQ(p.stats.directCodes, 3u);
     EXPECT_EQ(p.stats.escapedCodes, 3u);
     EXPECT_EQ(p.stats.groups, 3u);
     EXPECT_EQ(p.stats.zeroGroups, 2u);
-    EXPECT_EQ(p.stats.rows, 2);
+    EXPECT_EQ(p.stats.rows, 3);
     EXPECT_EQ(p.stats.predictedRows, 1u);
     EXPECT_EQ(p.stats.rawBytes, 4u * 24);
     EXPECT_EQ(p.stats.largestEscaped, 0x10400 - 1);  // 0xFFFFFFFE is negative as i32
