@@ -45,6 +45,28 @@ TraversalContext ChildContext(const TraversalContext* ctx, int32_t a) {
     return child;
 }
 
+// The rows of one node's actions, released at scope end. The usual few actions stay on the
+// stack: a heap vector per decision node was a visible share of a river root's time.
+class NodeRows {
+public:
+    explicit NodeRows(int32_t n) : n_(n) {
+        if (n > kInline) heap_.resize(static_cast<size_t>(n));
+    }
+    NodeRows(const NodeRows&) = delete;
+    NodeRows& operator=(const NodeRows&) = delete;
+    ~NodeRows() {
+        for (int32_t a = 0; a < n_; ++a) ReleasePooledArray(&data()[a]);
+    }
+    PooledArray* data() { return n_ > kInline ? heap_.data() : inline_; }
+    PooledArray& operator[](int32_t a) { return data()[a]; }
+
+private:
+    static constexpr int32_t kInline = 8;
+    int32_t n_;
+    PooledArray inline_[kInline];
+    std::vector<PooledArray> heap_;
+};
+
 bool Locked(const TreeNode* node, const TraversalContext* ctx) {
     return (node->regrets->flagsPtr(ctx->turn, ctx->river)->flags & kLockNodeFlag) != 0;
 }
@@ -261,7 +283,7 @@ void FlattenOppDecision(TraversalContext* ctx) {
     const SolvedTree* tree = ctx->tree;
     const TreeNode* node = ctx->node;
     const int32_t n = static_cast<int32_t>(node->children.size());
-    std::vector<PooledArray> s(n);
+    NodeRows s(n);
     CurrentStrategy(node, s.data(), ctx->turn, ctx->river);
     // Sums before the reach split, as the scalar walk: they see the reach arriving here.
     if (RiverSumsWanted(tree, node)) {
@@ -279,7 +301,6 @@ void FlattenOppDecision(TraversalContext* ctx) {
         MovePooledArray(&ctx->ownReach, &child.ownReach);
         ReleasePooledArray(&child.opponentReach);
     }
-    ReleaseRows(s);
 }
 
 void EvaluateShowdownTerminals(TraversalContext* ctx, const std::vector<int32_t>& terminals) {
@@ -307,9 +328,9 @@ void RiverUpdateOwn(TraversalContext* ctx) {
     const SolvedTree* tree = ctx->tree;
     const TreeNode* node = ctx->node;
     const int32_t n = static_cast<int32_t>(node->children.size());
-    std::vector<PooledArray> s(n);
+    NodeRows s(n);
     CurrentStrategy(node, s.data(), ctx->turn, ctx->river);
-    std::vector<PooledArray> actionValues(n);
+    NodeRows actionValues(n);
     for (int32_t a = 0; a < n; ++a) {
         PooledArray value;
         TakeChildValue(ctx, a, &value);
@@ -333,6 +354,4 @@ void RiverUpdateOwn(TraversalContext* ctx) {
         node->regrets->updateRegrets(ctx->turn, ctx->river, ctx->value, actionValues.data(), groups,
                                      scale);
     }
-    ReleaseRows(s);
-    ReleaseRows(actionValues);
 }

@@ -33,6 +33,17 @@ void AverageRuns(uint16_t* q, int32_t n, const std::vector<int16_t>& groups) {
     }
 }
 
+// scale^0.75. A solve passes the same few scales row after row, so the last one is kept per
+// thread rather than calling powf for every row.
+inline float ScalePower(float scale) {
+    thread_local float lastScale = 1.0f, lastPower = 1.0f;
+    if (scale != lastScale) {
+        lastPower = powf(scale, 0.75f);
+        lastScale = scale;
+    }
+    return lastPower;
+}
+
 inline int32_t UpdateOne(int32_t q, float d, float p, float t) {
     if (d >= t) {
         q += Step(p, d);
@@ -49,7 +60,7 @@ inline int32_t UpdateOne(int32_t q, float d, float p, float t) {
 
 void UpdateRegrets16Scalar(uint16_t* q, const float* node, const float* action, int32_t n,
                            const std::vector<int16_t>* groups, const uint8_t* mask, float scale) {
-    const float p = powf(scale, 0.75f);
+    const float p = ScalePower(scale);
     const float t = 1.0f / scale;
     for (int32_t i = 0; i < n; ++i) {
         if (mask != nullptr && mask[i] != 0) continue;
@@ -61,7 +72,7 @@ void UpdateRegrets16Scalar(uint16_t* q, const float* node, const float* action, 
 
 void UpdateRegrets16(uint16_t* q, const float* node, const float* action, int32_t n,
                      const std::vector<int16_t>* groups, const uint8_t* mask, float scale) {
-    const float p = powf(scale, 0.75f);
+    const float p = ScalePower(scale);
     const float t = 1.0f / scale;
     const __m256 vp = _mm256_set1_ps(p), vt = _mm256_set1_ps(t), negT = _mm256_set1_ps(-t);
     const __m256 zero = _mm256_setzero_ps(), top = _mm256_set1_ps(65535.0f);
