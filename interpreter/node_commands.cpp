@@ -72,14 +72,14 @@ void print_node(const std::string& header, const NodePath& path) {
 void cmd_show_node(CommandWords& words) {
     const NodePath path = parse_node_path(words[1]);
     if (is_decision_node(path)) require_node_cards(path);
-    print_node(words[1], path);
+    print_node(canonical_path_text(words[1]), path);
     out_printf("END\n");
 }
 
 void cmd_show_children(CommandWords& words) {
     const NodePath path = parse_node_path(words[1]);
     if (is_decision_node(path)) require_node_cards(path);
-    const std::string& base = words[1];
+    const std::string base = canonical_path_text(words[1]);
     if (is_root_path(path)) {
         NodePath child;
         child.node = line_set().root.get();

@@ -51,6 +51,15 @@ std::vector<std::string> split(const std::string& text, char delimiter) {
     return items;
 }
 
+std::string canonical_path_text(const std::string& text) {
+    std::string out;
+    for (const std::string& item : split(text, ':')) {
+        if (!out.empty()) out += ':';
+        out += item;
+    }
+    return out;
+}
+
 void require_tree() {
     if (!TreePresent) throw_command_error("missing/incorrect tree");
 }
@@ -78,12 +87,6 @@ NodePath complete_path_cards(const NodePath& path) {
 NodePath parse_node_path(const std::string& text) {
     require_tree();
     if (LinesEditedSinceBuild) throw_command_error("missing/incorrect tree");
-    // An empty element is neither an action nor a card; accepting it would also echo it back
-    // in the children's paths, which are printed from this text.
-    if (text.empty() || text.front() == ':' || text.back() == ':' ||
-        text.find("::") != std::string::npos) {
-        throw_path_error();
-    }
     const std::vector<std::string> items = split(text, ':');
     if (items.empty() || items[0] != "r") throw_path_error();
     NodePath cur;

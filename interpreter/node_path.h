@@ -43,3 +43,7 @@ void require_node_cards(const NodePath& path);
 
 // The items between single-character delimiters, empty items left out.
 std::vector<std::string> split(const std::string& text, char delimiter);
+
+// The path as replies print it: empty elements (doubled, leading or trailing colons), which
+// parsing ignores, left out, so no printed path holds one.
+std::string canonical_path_text(const std::string& text);
