@@ -54,11 +54,23 @@ double ReachWeight(const SolvedTree* tree) {
     return std::pow(static_cast<double>(tree->iteration) + 1.0, AveragingExponent());
 }
 
+// A stored row without a value for each of the node's hands (never stored, or saved empty and
+// loaded as an allocation of none) reads as zeros of the node's count, as the street below would
+// give when nobody reaches it.
+void TakeStoredRow(PooledArray* dst, const PooledArray& stored, int32_t count) {
+    if (stored.count != count) {
+        ReleasePooledArray(dst);
+        dst->count = count;
+        return;
+    }
+    CopyRowToHeap(dst, stored);
+}
+
 // The chance node's values stored by an earlier evaluation (the street below is gone).
-void TakeStoredValues(TraversalContext* ctx, NodeData& record) {
+void TakeStoredValues(TraversalContext* ctx, NodeData& record, int32_t count) {
     const int32_t p = ctx->tree->traverser;
-    CopyRowToHeap(&ctx->value, record.rows[2 + p]);
-    CopyRowToHeap(&ctx->bestResponse, record.rows[4 + p]);
+    TakeStoredRow(&ctx->value, record.rows[2 + p], count);
+    TakeStoredRow(&ctx->bestResponse, record.rows[4 + p], count);
 }
 
 void StoreValues(const TraversalContext* ctx, NodeData& record) {
@@ -225,7 +237,7 @@ void DealTurnChance(TraversalContext* ctx) {
     const bool decision = node->kind == 0;
     if (tree->mode == kModeEvaluate && decision && Incomplete(tree)) {
         if (tree->pass == kPassTakeMerged) {
-            TakeStoredValues(ctx, node->nodeData[0]);
+            TakeStoredValues(ctx, node->nodeData[0], n);
         } else {
             ZeroRow(&ctx->value, n);
             ZeroRow(&ctx->bestResponse, n);
@@ -261,7 +273,8 @@ void DealTurnChance(TraversalContext* ctx) {
     }
     ScaleRow(&ctx->value, kTurnScale);
     ScaleRow(&ctx->bestResponse, kTurnScale);
-    if (tree->mode == kModeEvaluate && decision && !tree->resolving) StoreValues(ctx, node->nodeData[0]);
+    if (tree->mode == kModeEvaluate && decision && !tree->resolving)
+        StoreValues(ctx, node->nodeData[0]);
 }
 
 void DealRiverChance(TraversalContext* ctx) {
@@ -272,7 +285,7 @@ void DealRiverChance(TraversalContext* ctx) {
     const int32_t n = static_cast<int32_t>(record.hands.size());
     const bool decision = node->kind == 0;
     if (tree->mode == kModeEvaluate && decision && Incomplete(tree)) {
-        TakeStoredValues(ctx, node->nodeData[t]);
+        TakeStoredValues(ctx, node->nodeData[t], n);
         return;
     }
     if (decision && TargetAboveRiver(tree)) {
@@ -289,8 +302,7 @@ void DealRiverChance(TraversalContext* ctx) {
     if (FlopRooted(tree)) {
         if (ctx->opponentReach.data) {
             const bool active = StrategySumsActive(tree->averaging, tree->iteration);
-            const bool sumsTakePart =
-                tree->mode != kModeUpdate || (active && tree->riverAveraging);
+            const bool sumsTakePart = tree->mode != kModeUpdate || (active && tree->riverAveraging);
             const bool walkSums = sumsTakePart && active && tree->riverStrategy;
             OpenRiverKind(tree, node, t, 0, WalkRule::Solve);
             if (walkSums) OpenRiverKind(tree, node, t, 1, WalkRule::Solve);
@@ -322,7 +334,8 @@ void DealRiverChance(TraversalContext* ctx) {
     }
     ScaleRow(&ctx->value, kRiverScale);
     ScaleRow(&ctx->bestResponse, kRiverScale);
-    if (tree->mode == kModeEvaluate && decision && !tree->resolving) StoreValues(ctx, node->nodeData[t]);
+    if (tree->mode == kModeEvaluate && decision && !tree->resolving)
+        StoreValues(ctx, node->nodeData[t]);
 }
 
 std::vector<SubgameJob*> JobRunOrder() {

@@ -420,6 +420,45 @@ TEST_P(NewLevelForgetting, ReadsTheNewStoragesAndKeepsTheNewResults) {
     EXPECT_EQ(record.exploitability, exploitability);
 }
 
+// On a forgotten tree the chance nodes above the forgotten street read their stored values. A
+// row never stored, and one saved empty (loaded as an allocation holding no values), read as
+// stored zeros.
+class StoredValueRows : public ForgottenStreets {};
+
+TEST_P(StoredValueRows, MissingRowsReadAsZeros) {
+    const ForgetCase& c = GetParam();
+    ASSERT_TRUE(Build(c, 40, 6));
+    SolvedTree* tree = g_solvedTree;
+    for (int i = 0; i < 6; ++i) RunIteration(tree);
+    ASSERT_EQ(libsubgame_forget_street(c.street), kStreetOk);
+    std::vector<int32_t> counts;
+    for (const Root& r : RootsOf(tree, c.street))
+        counts.push_back(r.node->nodeData[r.record].rows[2].count);
+    ASSERT_GT(*std::min_element(counts.begin(), counts.end()), 0);  // stored at the forgetting
+    IterationLogRecord results[3];  // zeros stored, never stored, saved empty
+    for (int form = 0; form < 3; ++form) {
+        size_t k = 0;
+        for (const Root& r : RootsOf(tree, c.street)) {
+            PooledArray& row = r.node->nodeData[r.record].rows[2];
+            ReleasePooledArray(&row);
+            if (form != 1) ConstructPooledArray(&row, form == 0 ? counts[k] : 0, true, false);
+            ++k;
+        }
+        tree->resultsIteration = -1;
+        libsubgame_calc_results(&results[form]);
+    }
+    for (int form = 1; form < 3; ++form) {
+        EXPECT_EQ(results[form].value0, results[0].value0);
+        EXPECT_EQ(results[form].bestResponse0, results[0].bestResponse0);
+        EXPECT_EQ(results[form].exploitability, results[0].exploitability);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, StoredValueRows, ::testing::Values(kCases[3]),
+                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(LongCases, StoredValueRows, ::testing::Values(kCases[1]),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 // The flop case, whose second solve differs from the first, takes seconds under the sanitizers.
 INSTANTIATE_TEST_SUITE_P(Cases, NewLevelForgetting, ::testing::Values(kCases[3]),
                          [](const auto& info) { return std::string(info.param.name); });
