@@ -90,6 +90,11 @@ void LoadNodeRows(TreeNode& node, SaveDecompressor& rows, int32_t turn) {
     if (n < 0 || n > kComboCount) invalid("hand count");
     const int32_t k = static_cast<int32_t>(node.children.size());
     std::vector<PooledArray> actions(static_cast<size_t>(k));
+    // A damaged row throws from the reader: the rows must not outlive the failed load.
+    struct ReleaseRows {
+        std::vector<PooledArray>& rows;
+        ~ReleaseRows() { ReleasePooledArrayRange(rows.data(), rows.data() + rows.size()); }
+    } release{actions};
     for (PooledArray& row : actions) ConstructPooledArray(&row, n, true, false);
     uint16_t values[kComboCount];
     PooledArray& last = actions.back();
@@ -104,7 +109,6 @@ void LoadNodeRows(TreeNode& node, SaveDecompressor& rows, int32_t turn) {
     for (int32_t i = 0; i < n; ++i)
         if (last.data[i] < 0.0f) last.data[i] = 0.0f;
     for (int32_t a = 0; a < k; ++a) node.regrets->setAction(turn, -1, a, actions[a]);
-    for (PooledArray& row : actions) ReleasePooledArray(&row);
 }
 
 // A heap copy of a reach row scaled as the forgetting stores it.

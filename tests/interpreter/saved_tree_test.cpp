@@ -19,6 +19,7 @@
 #include "../fuzz/load_tree_target.h"
 #include "cards/hand_evaluator.h"
 #include "interpreter/combo_order.h"
+#include "program_session.h"
 #include "saved_tree_writer.h"
 #include "solver/iteration_thresholds.h"
 #include "storage/node_data.h"
@@ -482,6 +483,20 @@ TEST(SavedTree, FuzzCorpusReplays) {
         ++files;
     }
     EXPECT_GE(files, 4);
+}
+
+// A file whose strategy rows break off mid-node, through the real program: refused, and nothing
+// of the failed load is left behind (the sanitizer build's leak check ends the run otherwise).
+TEST(SavedTree, RowsBrokenOffMidNodeLeaveNothingBehind) {
+    const std::string file = std::string(NLHE_TEST_DATA_DIR) +
+                             "/fuzz/corpus/load_tree/7adc909d09ef4628c03cc74fae6d18e17fc4df29";
+    int status = -1;
+    const session::Lines out =
+        session::run_script("load_tree \"" + file + "\"\nis_ready\n", &status);
+    EXPECT_EQ(status, 0);
+    ASSERT_EQ(out.size(), 3u);
+    EXPECT_EQ(out[1], "ERROR: load_tree invalid file (packed row)");
+    EXPECT_EQ(out[2], "is_ready ok!");
 }
 
 }  // namespace
