@@ -11,7 +11,8 @@
 #include "solver/combo_equity.h"
 
 std::vector<int> combo_table_order(const std::string& path_text, int player) {
-    const NodePath path = parse_node_path(path_text == "r" ? "r:0" : path_text);
+    const std::string text = canonical_path_text(path_text);
+    const NodePath path = parse_node_path(text == "r" ? "r:0" : text);
     const std::vector<double> uniform(kComboCount, 1.0);
     std::vector<double> equity(kComboCount, 0.0);
     std::vector<double> weight(kComboCount, 0.0);

@@ -110,7 +110,8 @@ void cmd_calc_eq(CommandWords& words) {
 
 void cmd_calc_eq_node(CommandWords& words) {
     const int p = parse_player(words[1]);
-    const std::string text = words[2] == "r" ? "r:0" : words[2];
+    const std::string given = canonical_path_text(words[2]);
+    const std::string text = given == "r" ? "r:0" : given;
     const NodePath path = parse_node_path(text);
     require_node_cards(path);
     const Equities e =

@@ -23,7 +23,7 @@
 namespace {
 
 std::string first_node_path(const std::string& word) {
-    return word == "r" ? "r:0" : word;
+    return canonical_path_text(word) == "r" ? "r:0" : word;
 }
 
 // A path whose node has every card of its street (a street-closing call counts as the street

@@ -71,7 +71,6 @@ void release_locked_output() {
 }
 
 void begin_command_output() {
-    ShowHashLines = false;
     release_locked_output();
 }
 

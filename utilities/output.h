@@ -58,8 +58,7 @@ void hold_locked_output();
 // Writes the held-back lines and lets later ones through at once.
 void release_locked_output();
 
-// A command line begins: the previous command's hold ends, and so does its permission for '#'
-// lines (show_tree_info's lasts for its own command only). Main thread only.
+// A command line begins: the previous command's hold ends. Main thread only.
 void begin_command_output();
 
 // Writes `text` to standard output in one piece under the output mutex, so no locked line lands
