@@ -1,6 +1,7 @@
 #include "utilities/output.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdarg>
@@ -124,25 +125,33 @@ bool show_hash_lines() {
 }
 
 namespace {
-// Flushes what the old target still holds, then moves descriptor 1 to `fd`.
-bool switch_stdout_to(int fd) {
+// Empties a regular file; other targets (a terminal, a pipe, /dev/null) have nothing to cut.
+bool empty_if_regular(int fd) {
+    struct stat info {};
+    return ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || ::ftruncate(fd, 0) == 0;
+}
+
+// Flushes what the old target still holds, then moves descriptor 1 to `fd`, emptying it first
+// when `truncate` is set. Under the output mutex throughout: a line the solver thread writes in
+// between would otherwise land in the old target past the cut, leaving a hole of zero bytes when
+// the old target is the same file.
+bool switch_stdout_to(int fd, bool truncate) {
     std::lock_guard<std::mutex> lock(OutputMutex);
     std::fflush(stdout);
+    if (truncate && !empty_if_regular(fd)) return false;
     return ::dup2(fd, STDOUT_FILENO) >= 0;
 }
 }  // namespace
 
 bool redirect_stdout(const std::string& path, bool append) {
     if (path.empty() || path.find('\0') != std::string::npos) return false;
-    // Earlier output goes to the old target before the new file is opened (and maybe truncated).
-    {
-        std::lock_guard<std::mutex> lock(OutputMutex);
-        std::fflush(stdout);
-    }
     if (OriginalStdout < 0) OriginalStdout = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | (append ? O_APPEND : O_TRUNC), 0666);
+    // Opened without O_TRUNC: the file is emptied only once earlier output has gone to the old
+    // target, which may be this same file.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | (append ? O_APPEND : 0), 0666);
     if (fd < 0) return false;
-    const bool switched = fd == STDOUT_FILENO || switch_stdout_to(fd);
+    const bool switched =
+        fd == STDOUT_FILENO ? append || empty_if_regular(fd) : switch_stdout_to(fd, !append);
     if (fd != STDOUT_FILENO) ::close(fd);
     Redirected = Redirected || switched;  // from here on stdoutback needs the duplicate
     return switched;
@@ -154,7 +163,7 @@ bool restore_stdout() {
         std::fflush(stdout);
         return true;
     }
-    return OriginalStdout >= 0 && switch_stdout_to(OriginalStdout);
+    return OriginalStdout >= 0 && switch_stdout_to(OriginalStdout, false);
 }
 
 const std::string& output_buffer() {

@@ -3,8 +3,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -79,6 +83,31 @@ TEST(LockedOutput, HeldLinesQueueBehindTheReplyWithoutWaiting) {
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               "go ok!\nSOLVER: started\nfree\nqueued\nlast words\n");
     EXPECT_EQ(output_buffer(), "");
+}
+
+// Redirecting again to the file in use truncates it; a line the solver thread writes meanwhile
+// must go wholly to the old or the new target, never past the cut into a hole of zero bytes.
+TEST(Redirection, RetruncatingTheFileInUseLeavesNoHole) {
+    const std::string path =
+        (std::filesystem::temp_directory_path() / ("nlhe-redirect-" + std::to_string(getpid())))
+            .string();
+    std::atomic<bool> done{false};
+    bool clean = true;
+    std::thread writer([&] {
+        while (!done.load()) locked_printf_flush("SOLVER: a line the solver thread writes\n");
+    });
+    for (int round = 0; round < 2000 && clean; ++round) {
+        ASSERT_TRUE(redirect_stdout(path, false));
+        std::ifstream in(path, std::ios::binary);
+        const std::string text((std::istreambuf_iterator<char>(in)),
+                               std::istreambuf_iterator<char>());
+        clean = text.find('\0') == std::string::npos;
+    }
+    done = true;
+    writer.join();
+    ASSERT_TRUE(restore_stdout());
+    std::filesystem::remove(path);
+    EXPECT_TRUE(clean);
 }
 
 TEST(Replies, ErrorsCarryTheWholeReplyLine) {
