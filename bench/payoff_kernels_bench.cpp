@@ -2,6 +2,7 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <memory>
 #include <random>
 #include <vector>
 
@@ -17,6 +18,8 @@ struct List {
     std::vector<uint8_t> pairs;
     std::vector<int16_t> runs;
     std::vector<std::vector<float>> reach;
+    std::unique_ptr<HandSet> set;  // owns the record
+    const RiverRecord* record = nullptr;
 };
 
 // The river list of a real board with full ranges (1081 hands in showdown order, its real
@@ -29,9 +32,10 @@ const List& RiverList() {
         CardMask flop = 0;
         ParseCards(&flop, "Ks7h2d");
         std::vector<double> full(kComboCount, 1.0);
-        HandSet set(&flop, MakeCard(7, 0), MakeCard(1, 3), 0);  // 9c, 3s
-        SetHoles(&set, full.data(), full.data());
-        const RiverRecord& rec = set.records[0].rivers[0];
+        l.set = std::make_unique<HandSet>(&flop, MakeCard(7, 0), MakeCard(1, 3), 0);  // 9c, 3s
+        SetHoles(l.set.get(), full.data(), full.data());
+        const RiverRecord& rec = l.set->records[0].rivers[0];
+        l.record = &rec;
         const auto* bytes = reinterpret_cast<const uint8_t*>(rec.pairs.data());
         l.pairs.assign(bytes, bytes + 2 * rec.pairs.size());
         l.runs = rec.runLengths;
@@ -59,6 +63,16 @@ void BM_ShowdownValues(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_ShowdownValues);
+
+void BM_BuildBlockerFlags(benchmark::State& state) {
+    const List& l = RiverList();
+    std::vector<uint16_t> flags(l.runs.size());
+    for (auto _ : state) {
+        BuildBlockerFlags(flags.data(), l.reach[0].data(), *l.record);
+        benchmark::DoNotOptimize(flags.data());
+    }
+}
+BENCHMARK(BM_BuildBlockerFlags);
 
 void BM_FoldValues(benchmark::State& state) {
     const List& l = RiverList();

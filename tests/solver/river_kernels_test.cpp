@@ -133,6 +133,23 @@ TEST_F(LongRiverKernels, ThousandsOfRealBoards) {
     for (int round = 0; round < 1500; ++round) CheckBoard(rng, round % 6);
 }
 
+// The flag words by the run rule, hand by hand.
+std::vector<uint16_t> RuleFlags(const std::vector<float>& reach, const std::vector<int16_t>& runs) {
+    std::vector<uint16_t> flags;
+    int start = 0;
+    for (const int length : runs) {
+        uint32_t want = 0;
+        for (int k = 0; k < length; ++k) {
+            uint32_t bits;
+            std::memcpy(&bits, &reach[start + k], 4);
+            if (bits != 0) want |= length <= 16 ? (1u << k) : 1u;
+        }
+        flags.push_back(static_cast<uint16_t>(want));
+        start += length;
+    }
+    return flags;
+}
+
 TEST_F(RiverKernels, BlockerFlagsFollowTheRunRule) {
     std::mt19937 rng(17);
     for (int round = 0; round < 40; ++round) {
@@ -145,20 +162,40 @@ TEST_F(RiverKernels, BlockerFlagsFollowTheRunRule) {
         for (size_t i = 0; i < reach.size(); i += 37) reach[i] = -0.0f;
         std::vector<uint16_t> flags(rec.runLengths.size(), 0xABCD);
         BuildBlockerFlags(flags.data(), reach.data(), rec);
-        int start = 0;
-        for (size_t g = 0; g < rec.runLengths.size(); ++g) {
-            const int length = rec.runLengths[g];
-            uint32_t want = 0;
-            for (int k = 0; k < length; ++k) {
-                uint32_t bits;
-                std::memcpy(&bits, &reach[start + k], 4);
-                if (bits != 0) want |= length <= 16 ? (1u << k) : 1u;
-            }
-            ASSERT_EQ(flags[g], want) << "run " << g << " of length " << length;
-            start += length;
-        }
+        ASSERT_EQ(flags, RuleFlags(reach, rec.runLengths));
         BuildBlockerFlags(flags.data(), nullptr, rec);
         for (uint16_t w : flags) EXPECT_EQ(w, 0);
+    }
+}
+
+// Every run length alone in a row (so the run ends at the row's end), behind a run of three
+// (unaligned), and between others; each hand in turn the only one with a non-zero pattern.
+TEST(BlockerFlags, EveryRunLengthAndHandUpToTheRowEnd) {
+    std::vector<std::vector<int16_t>> layouts;
+    for (int16_t length = 1; length <= 41; ++length) {
+        layouts.push_back({length});
+        layouts.push_back({3, length});
+        layouts.push_back({length, 9, length});
+    }
+    for (const std::vector<int16_t>& runs : layouts) {
+        RiverRecord rec(0, 0, 1);
+        for (size_t g = 0; g < runs.size(); ++g) {
+            rec.strengths.insert(rec.strengths.end(), runs[g], static_cast<int32_t>(g));
+        }
+        GroupEqualStrengths(&rec);
+        ASSERT_EQ(rec.runLengths, runs);
+        const int n = static_cast<int>(rec.strengths.size());
+        // Exactly n floats, so a read past the row is a sanitizer fault.
+        for (const float value : {-0.0f, 1e-40f, 1.0f}) {
+            for (int hand = -1; hand <= n; ++hand) {
+                std::vector<float> reach(n, hand == n ? value : 0.0f);
+                if (hand >= 0 && hand < n) reach[hand] = value;
+                std::vector<uint16_t> flags(runs.size(), 0xABCD);
+                BuildBlockerFlags(flags.data(), reach.data(), rec);
+                ASSERT_EQ(flags, RuleFlags(reach, runs))
+                    << "first run " << runs[0] << " hand " << hand;
+            }
+        }
     }
 }
 
