@@ -114,6 +114,27 @@ inline void StoreLanes(float* const* out, int h, typename L::V v) {
     for (int l = 0; l < K; ++l) out[l][h] = lanes[l];
 }
 
+// Four floats of row l from hand j; rows at or above K read as zeros.
+template <int K>
+inline __m128 RowQuad(const float* const* rows, int l, int j) {
+    return l < K ? _mm_loadu_ps(rows[l] + j) : _mm_setzero_ps();
+}
+
+// Hands j .. j + 3 as lane vectors (v[b] is hand j + b): one register transpose instead of a
+// scalar gather per hand.
+template <int K>
+inline void LoadBlock(const float* const* rows, int j, __m128 v[4]) {
+    for (int l = 0; l < 4; ++l) v[l] = RowQuad<K>(rows, l, j);
+    _MM_TRANSPOSE4_PS(v[0], v[1], v[2], v[3]);
+}
+
+// The inverse: v[b] is hand h + b; rows at or above K are not written.
+template <int K>
+inline void StoreBlock(float* const* out, int h, __m128 v[4]) {
+    _MM_TRANSPOSE4_PS(v[0], v[1], v[2], v[3]);
+    for (int l = 0; l < K; ++l) _mm_storeu_ps(out[l] + h, v[l]);
+}
+
 template <typename L, int K>
 inline typename L::V ScaleLanes(const float* s) {
     alignas(32) float lanes[L::kLanes] = {};
@@ -133,25 +154,39 @@ void FoldBatch(float* const* out, const float* const* reach, int32_t n, const ui
         for (int l = 0; l < K; ++l) ZeroRow(out[l], n);
         return;
     }
+    static_assert(L::kLanes == 4, "blocks of four hands");
+    constexpr int B = 4;
     const V s = ScaleLanes<L, K>(scales);
     V card[52];
     for (V& c : card) c = L::zero();
     V total = L::zero();
-    for (int j = 0; j < n; ++j) {
-        const V r = LoadLanes<L, K>(reach, j);
+    auto accumulate = [&](int j, V r) {
         total = L::fma(r, s, total);
         card[pairs[2 * j]] = L::fma(r, s, card[pairs[2 * j]]);
         card[pairs[2 * j + 1]] = L::fma(r, s, card[pairs[2 * j + 1]]);
+    };
+    int j = 0;
+    for (; j + B <= n; j += B) {
+        V r[B];
+        LoadBlock<K>(reach, j, r);
+        for (int b = 0; b < B; ++b) accumulate(j + b, r[b]);
     }
+    for (; j < n; ++j) accumulate(j, LoadLanes<L, K>(reach, j));
     if (L::allTiny(total)) {
         for (int l = 0; l < K; ++l) ZeroRow(out[l], n);
         return;
     }
-    for (int i = 0; i < n; ++i) {
-        const V r = LoadLanes<L, K>(reach, i);
-        const V v = L::sub(L::fma(s, r, total), L::add(card[pairs[2 * i]], card[pairs[2 * i + 1]]));
-        StoreLanes<L, K>(out, i, v);
+    auto value = [&](int i, V r) {
+        return L::sub(L::fma(s, r, total), L::add(card[pairs[2 * i]], card[pairs[2 * i + 1]]));
+    };
+    int i = 0;
+    for (; i + B <= n; i += B) {
+        V v[B];
+        LoadBlock<K>(reach, i, v);
+        for (int b = 0; b < B; ++b) v[b] = value(i + b, v[b]);
+        StoreBlock<K>(out, i, v);
     }
+    for (; i < n; ++i) StoreLanes<L, K>(out, i, value(i, LoadLanes<L, K>(reach, i)));
 }
 
 // ---------------------------------------------------------------------------------------------
