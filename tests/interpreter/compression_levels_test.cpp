@@ -159,9 +159,11 @@ TEST_F(CompressionLevels, LevelFourSolveReportsStorageTraffic) {
         << out;
 }
 
-// A small flop spot solved with go at one level, until it reaches 0.3 % of the pot or 1,500
-// iterations: the exploitability after 200, 250, ... iterations, and the last verbose peak
-// working set.
+// A small flop spot solved with go at one level for kLastCheck iterations: the exploitability
+// after 200, 250, ... iterations, and the last verbose peak working set. The spot is below 0.02 %
+// of the pot by iteration 200 at every level, so later checks would only repeat it.
+constexpr int kLastCheck = 400;
+
 struct LevelRun {
     std::vector<double> checks;
     int peakMb = -1;
@@ -184,7 +186,7 @@ LevelRun SolveAtLevel(int level) {
     s += "add_line 0 50 50 50 50 50 50\nadd_line 50 50 50 50 50 50\nadd_line 0 0 0 0 50 50\n";
     s += "set_compression " + std::to_string(level) + "\nbuild_tree\ngo 200 steps\n";
     s += "wait_for_solver\nis_ready\ncalc_results\n";
-    for (int i = 250; i <= 1500; i += 50)
+    for (int i = 250; i <= kLastCheck; i += 50)
         s += "go 50 steps\nwait_for_solver\nis_ready\ncalc_results\n";
     LevelRun run;
     const Lines lines = run_script(s, nullptr, "-v");
@@ -204,13 +206,13 @@ LevelRun SolveAtLevel(int level) {
 TEST_F(CompressionLevels, LongLevelsThreeAndFourConvergeWithLevelTwo) {
     const LevelRun base = SolveAtLevel(2);
     const std::vector<double>& two = base.checks;
-    ASSERT_EQ(two.size(), 27u);
+    ASSERT_EQ(two.size(), size_t((kLastCheck - 150) / 50));
     auto reached = [](const std::vector<double>& c) {
         for (size_t i = 0; i < c.size(); ++i)
             if (c[i] <= 0.3) return 200 + 50 * int(i);
         return 100000;
     };
-    ASSERT_LT(reached(two), 1500);
+    ASSERT_LE(reached(two), kLastCheck);
     ASSERT_GT(base.peakMb, 0);
     for (int level : {3, 4}) {
         SCOPED_TRACE(level);
