@@ -64,6 +64,71 @@ inline uint32_t GroupBits16(__m128i g) {
     return (w | (w >> 16)) & 0xFFFF;
 }
 
+// Lanes [0, k) of eight dwords.
+inline __m256i FirstDwords(int32_t k) {
+    return _mm256_cmpgt_epi32(_mm256_set1_epi32(k), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+}
+
+// Blocks whose groups all have code 0 or 1 are most of a solve's regret rows (zero hands and
+// small regrets). Their payload is the non-zero groups' bytes in order; kSpreadBytes[m] moves
+// those 8-byte chunks (dword pairs) to the groups set in m, 4 bits, and sends the other groups
+// to dword 7, which is zero whenever a group is zero.
+constexpr std::array<std::array<int32_t, 8>, 16> SpreadTable() {
+    std::array<std::array<int32_t, 8>, 16> table{};
+    for (int m = 0; m < 16; ++m) {
+        int chunk = 0;
+        for (int g = 0; g < 4; ++g) {
+            const bool set = (m >> g) & 1;
+            table[m][2 * g] = set ? 2 * chunk : 7;
+            table[m][2 * g + 1] = set ? 2 * chunk + 1 : 7;
+            chunk += set;
+        }
+    }
+    return table;
+}
+alignas(32) constexpr auto kSpreadBytes = SpreadTable();
+
+// Decodes a block of codes 0 and 1 (header & 0xAA == 0) without a branch per group, reading
+// exactly its payload.
+inline const uint8_t* UnpackByteBlock16(uint16_t* row, const uint8_t* in, uint32_t header) {
+    const uint32_t groups = _pext_u32(header, 0x55);
+    const int32_t chunks = __builtin_popcount(groups);
+    const __m256i payload =
+        _mm256_maskload_epi32(reinterpret_cast<const int*>(in), FirstDwords(2 * chunks));
+    const __m256i spread = _mm256_permutevar8x32_epi32(
+        payload, _mm256_load_si256(reinterpret_cast<const __m256i*>(kSpreadBytes[groups].data())));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(row),
+                        _mm256_cvtepu8_epi16(_mm256_castsi256_si128(spread)));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(row + 16),
+                        _mm256_cvtepu8_epi16(_mm256_extracti128_si256(spread, 1)));
+    return in + 8 * chunks;
+}
+
+// Packs a block of values <= 255 (codes 0 and 1) with an 8-byte store per group, advancing
+// past the non-zero ones: a zero group's store lands in bytes written later, so the caller
+// guarantees at least 8 more bytes of the row follow the block.
+inline uint8_t* PackByteBlock16(uint8_t* out, __m256i a, __m256i b) {
+    const __m256i bytes = _mm256_permute4x64_epi64(_mm256_packus_epi16(a, b), 0xD8);
+    const auto zero = uint32_t(
+        _mm256_movemask_pd(_mm256_castsi256_pd(_mm256_cmpeq_epi64(bytes, _mm256_setzero_si256()))));
+    const uint32_t groups = ~zero & 15;
+    *out++ = uint8_t(_pdep_u32(groups, 0x55));
+    const __m128i lo = _mm256_castsi256_si128(bytes), hi = _mm256_extracti128_si256(bytes, 1);
+    const uint64_t chunk[4] = {uint64_t(_mm_cvtsi128_si64(lo)), uint64_t(_mm_extract_epi64(lo, 1)),
+                               uint64_t(_mm_cvtsi128_si64(hi)), uint64_t(_mm_extract_epi64(hi, 1))};
+    for (int g = 0; g < 4; ++g) {
+        Store64(out, chunk[g]);
+        out += 8 * ((groups >> g) & 1);
+    }
+    return out;
+}
+
+// Bytes that the rest of a row takes at least after its current block: a header byte per
+// block, and a flag byte and a byte per value in the tail.
+inline int32_t LeastBytesAfter(int32_t blocksAfter, int32_t tail) {
+    return blocksAfter + tail + (tail + 7) / 8;
+}
+
 // 16-bit tail: groups of min(8, remaining) values behind a flag byte.
 uint8_t* PackTail16(uint8_t* out, const uint16_t* row, int32_t r) {
     while (r > 0) {
@@ -143,6 +208,8 @@ const uint8_t* Unpack16(uint16_t* row, int32_t n, const uint8_t* in, const uint8
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(row + 16),
                                 _mm256_cvtepu8_epi16(_mm256_extracti128_si256(bytes, 1)));
             in += 32;
+        } else if ((header & 0xAA) == 0) {
+            in = UnpackByteBlock16(row, in, header);
         } else {
             for (int g = 0; g < 4; ++g) {
                 uint16_t* dst = row + 8 * g;
@@ -269,6 +336,14 @@ const uint8_t* Unpack32(uint32_t* row, int32_t n, const uint8_t* in, const uint8
 uint8_t* PackRow16(uint8_t* out, const uint16_t* row, int32_t n) {
     if (n <= 0) return out;
     for (int32_t blocks = n / 32; blocks > 0; --blocks) {
+        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row));
+        const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + 16));
+        if (_mm256_testz_si256(_mm256_or_si256(a, b), _mm256_set1_epi16(int16_t(0xFF00))) &&
+            LeastBytesAfter(blocks - 1, n % 32) >= 8) {
+            out = PackByteBlock16(out, a, b);
+            row += 32;
+            continue;
+        }
         uint8_t* header = out++;
         uint32_t codes = 0;
         for (int g = 0; g < 4; ++g) {

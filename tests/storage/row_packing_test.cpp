@@ -11,18 +11,26 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-Bytes Pack16(const std::vector<uint16_t>& row) {
-    Bytes out(size_t(PackedRow16Bound(int32_t(row.size()))) + 1);
-    const uint8_t* end = PackRow16(out.data(), row.data(), int32_t(row.size()));
+constexpr uint8_t kUntouched = 0xA5;
+
+// Packs into room beyond the bound and checks that nothing past the returned end was written.
+template <class T, class Packer>
+Bytes PackChecked(const std::vector<T>& row, int64_t bound, Packer pack) {
+    Bytes out(size_t(bound) + 1, kUntouched);
+    const uint8_t* end = pack(out.data(), row.data(), int32_t(row.size()));
+    for (size_t i = size_t(end - out.data()); i < out.size(); ++i) {
+        EXPECT_EQ(out[i], kUntouched) << "byte " << i << " past the end of " << row.size();
+    }
     out.resize(size_t(end - out.data()));
     return out;
 }
 
+Bytes Pack16(const std::vector<uint16_t>& row) {
+    return PackChecked(row, PackedRow16Bound(int32_t(row.size())), PackRow16);
+}
+
 Bytes Pack32(const std::vector<uint32_t>& row) {
-    Bytes out(size_t(PackedRow32Bound(int32_t(row.size()))) + 1);
-    const uint8_t* end = PackRow32(out.data(), row.data(), int32_t(row.size()));
-    out.resize(size_t(end - out.data()));
-    return out;
+    return PackChecked(row, PackedRow32Bound(int32_t(row.size())), PackRow32);
 }
 
 // Values at every code and flag boundary of both widths, with many zeros, so groups of every
