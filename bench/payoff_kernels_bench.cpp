@@ -96,30 +96,35 @@ void BM_ShowdownBatch(benchmark::State& state) {
     }
     float s[8] = {1, 2, 3, 4, 5, 6, 7, 8};
     for (auto _ : state) {
+        if constexpr (K == 3) ShowdownValuesX3(out, in, 1081, l.runs.data(), l.pairs.data(), s);
         if constexpr (K == 4) ShowdownValuesX4(out, in, 1081, l.runs.data(), l.pairs.data(), s);
         if constexpr (K == 8) ShowdownValuesX8(out, in, 1081, l.runs.data(), l.pairs.data(), s);
         benchmark::DoNotOptimize(out[0]);
     }
 }
+BENCHMARK(BM_ShowdownBatch<3>)->Name("BM_ShowdownValuesX3");
 BENCHMARK(BM_ShowdownBatch<4>)->Name("BM_ShowdownValuesX4");
 BENCHMARK(BM_ShowdownBatch<8>)->Name("BM_ShowdownValuesX8");
 
-void BM_FoldValuesX4(benchmark::State& state) {
+template <int K>
+void BM_FoldBatch(benchmark::State& state) {
     const List& l = RiverList();
-    std::vector<std::vector<float>> rows(4, std::vector<float>(1081));
+    std::vector<std::vector<float>> rows(K, std::vector<float>(1081));
     float* out[4];
     const float* in[4];
-    for (int k = 0; k < 4; ++k) {
+    for (int k = 0; k < K; ++k) {
         out[k] = rows[k].data();
         in[k] = l.reach[k].data();
     }
     float s[4] = {1, 2, 3, 4};
     for (auto _ : state) {
-        FoldValuesX4(out, in, 1081, l.pairs.data(), s);
+        if constexpr (K == 2) FoldValuesX2(out, in, 1081, l.pairs.data(), s);
+        if constexpr (K == 4) FoldValuesX4(out, in, 1081, l.pairs.data(), s);
         benchmark::DoNotOptimize(out[0]);
     }
 }
-BENCHMARK(BM_FoldValuesX4);
+BENCHMARK(BM_FoldBatch<2>)->Name("BM_FoldValuesX2");
+BENCHMARK(BM_FoldBatch<4>)->Name("BM_FoldValuesX4");
 
 void BM_TwoTerminalValues(benchmark::State& state) {
     const List& l = RiverList();
