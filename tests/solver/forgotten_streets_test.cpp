@@ -678,22 +678,25 @@ struct Sample {
 
 // Re-solved strategies stay close to the originals on sampled river and turn nodes. Ranges of
 // 80 combinations: with a dozen, many river spots have several equilibria far apart, and a
-// re-solve to the accuracy may land on another one.
+// re-solve to the accuracy may land on another one. One solve serves both streets: every sample
+// is read before any forgetting, then the rivers are forgotten, then the turns (which take the
+// rivers, re-solved or not, with them).
 TEST_F(LongForgottenStreets, ResolvedStrategiesAreCloseToTheOriginals) {
     const ForgetCase c{"FlopLevel0", {0, 0}, false, 1, 3};
     std::mt19937 rng(11);
+    ASSERT_TRUE(Build(c, 52, 80));
+    SolvedTree* tree = g_solvedTree;
+    for (int i = 0; i < 300; ++i) RunIteration(tree);
+    libsubgame_set_recalc_accuracy(0.2, 0.2, 0.2);  // 0.2 % of the pot of 100
+    const HandSet& hs = *tree->hands;
+    std::vector<Sample> samples[4];  // by street
     for (const int street : {3, 2}) {
-        ASSERT_TRUE(Build(c, 52, 80));
-        SolvedTree* tree = g_solvedTree;
-        for (int i = 0; i < 300; ++i) RunIteration(tree);
-        libsubgame_set_recalc_accuracy(0.2, 0.2, 0.2);  // 0.2 % of the pot of 100
         std::vector<int32_t> nodes;
         for (size_t i = 0; i < tree->nodes.size(); ++i)
             if (tree->nodes[i].kind == 0 && tree->nodes[i].street == street)
                 nodes.push_back(static_cast<int32_t>(i));
-        const HandSet& hs = *tree->hands;
-        std::vector<Sample> samples;
-        for (int tries = 0; tries < 2000 && samples.size() < (street == 3 ? 20u : 10u); ++tries) {
+        const size_t wanted = street == 3 ? 20u : 10u;
+        for (int tries = 0; tries < 2000 && samples[street].size() < wanted; ++tries) {
             Sample s;
             s.node = nodes[rng() % nodes.size()];
             s.t = static_cast<int32_t>(rng() % hs.records.size());
@@ -702,11 +705,13 @@ TEST_F(LongForgottenStreets, ResolvedStrategiesAreCloseToTheOriginals) {
             if (Sum(s.reach) < 0.5) continue;  // lines barely played carry no strategy to compare
             s.cards = RealCards(tree, s.t, s.r);
             s.strategy = NodeStrategy(s.node, s.cards.turn, s.cards.river);
-            samples.push_back(s);
+            samples[street].push_back(s);
         }
-        ASSERT_GE(samples.size(), street == 3 ? 20u : 10u);
+        ASSERT_GE(samples[street].size(), wanted);
+    }
+    for (const int street : {3, 2}) {
         ASSERT_EQ(libsubgame_forget_street(street), kStreetOk);
-        for (const Sample& s : samples) {
+        for (const Sample& s : samples[street]) {
             const std::vector<double> now = NodeStrategy(s.node, s.cards.turn, s.cards.river);
             const std::vector<CardMask>& hands = LevelHands(hs, s.t, s.r);
             const size_t actions = tree->nodes[s.node].children.size();
@@ -729,8 +734,8 @@ TEST_F(LongForgottenStreets, ResolvedStrategiesAreCloseToTheOriginals) {
                     << "node " << s.node << " street " << street;
             EXPECT_LE(meanDiff / total, 0.08) << "node " << s.node << " street " << street;
         }
-        libsubgame_set_recalc_accuracy(0.5, 0.5, 0.5);
     }
+    libsubgame_set_recalc_accuracy(0.5, 0.5, 0.5);
 }
 
 }  // namespace
