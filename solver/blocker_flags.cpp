@@ -2,6 +2,8 @@
 
 #include <immintrin.h>
 
+#include <cstring>
+
 #include "cards/hand_set.h"
 #include "solver/payoff_kernels.h"
 #include "utilities/services.h"
@@ -26,33 +28,37 @@ inline __m256i FirstLanes(int32_t k) {
 
 void BuildBlockerFlags(uint16_t* flags, const float* reach, const RiverRecord& record) {
     // The flag table holds kMaxRiverRuns words; a record with more runs is not provided for.
-    if (record.runLengths.size() > static_cast<size_t>(payoff::kMaxRiverRuns))
+    const size_t runs = record.runLengths.size();
+    if (runs > static_cast<size_t>(payoff::kMaxRiverRuns))
         fail_fatal("river record with too many strength runs");
     if (reach == nullptr) {
-        for (const SmallGroup& g : record.smallGroups) flags[g.group] = 0;
-        for (const LargeGroup& g : record.largeGroups) flags[g.group] = 0;
+        std::memset(flags, 0, runs * sizeof(uint16_t));
         return;
     }
-    // Both halves of a run of up to 16 hands are read under masks of its count, with no branch
-    // on the count: short runs are too mixed for a predictor.
-    for (const SmallGroup& g : record.smallGroups) {
-        const float* run = reach + g.first;
-        const uint32_t low = NonZeroLanes(run, FirstLanes(g.count));
-        const uint32_t high = NonZeroLanes(run + 8, FirstLanes(int32_t(g.count) - 8));
-        flags[g.group] = static_cast<uint16_t>(low | high << 8);
-    }
-    for (const LargeGroup& g : record.largeGroups) {
-        const float* run = reach + g.first;
+    // The walk reads the run lengths (two bytes a run, read again by the showdown kernels)
+    // rather than the record's group tables (sixteen): a river root's record is seldom in cache.
+    // A run of up to 16 hands is read in two halves under masks of its length, with no branch
+    // on the length: short runs are too mixed for a predictor.
+    const int16_t* lengths = record.runLengths.data();
+    const float* run = reach;
+    for (size_t g = 0; g < runs; run += lengths[g], ++g) {
+        const int32_t length = lengths[g];
+        if (length <= 16) {
+            const uint32_t low = NonZeroLanes(run, FirstLanes(length));
+            const uint32_t high = NonZeroLanes(run + 8, FirstLanes(length - 8));
+            flags[g] = static_cast<uint16_t>(low | high << 8);
+            continue;
+        }
         uint16_t word = 0;
         int32_t j = 0;
-        for (; j + 8 <= g.count; j += 8) {
+        for (; j + 8 <= length; j += 8) {
             const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(run + j));
             if (!_mm256_testz_si256(v, v)) {
                 word = 1;
                 break;
             }
         }
-        if (word == 0 && j < g.count) word = NonZeroLanes(run + j, FirstLanes(g.count - j)) != 0;
-        flags[g.group] = word;
+        if (word == 0 && j < length) word = NonZeroLanes(run + j, FirstLanes(length - j)) != 0;
+        flags[g] = word;
     }
 }
