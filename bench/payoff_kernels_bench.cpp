@@ -1,4 +1,5 @@
-// Payoff kernels on 1081-hand river lists: time per call (divide by 1081 for ns per hand).
+// Payoff kernels on a 1081-hand river list (divide by 1081 for ns per hand) and, for the *Range
+// forms, on a range of it of the size and run lengths the river path mostly sees: time per call.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -20,6 +21,13 @@ struct List {
     std::vector<std::vector<float>> reach;
     std::unique_ptr<HandSet> set;  // owns the record
     const RiverRecord* record = nullptr;
+    std::vector<uint16_t> flags;
+    int n() const { return static_cast<int>(pairs.size() / 2); }
+    // The showdown kernels read the flags from the thread's scratch.
+    const List& WithFlags() const {
+        std::copy(flags.begin(), flags.end(), ThreadRiverScratch()->groupFlags);
+        return *this;
+    }
 };
 
 // The river list of a real board with full ranges (1081 hands in showdown order, its real
@@ -48,11 +56,77 @@ const List& RiverList() {
                 row[i] = u(rng) < 0.25f ? 0.0f : u(rng);
                 if (row[i] != 0.0f) any[i] = 1.0f;
             }
-        BuildBlockerFlags(ThreadRiverScratch()->groupFlags, any.data(), rec);
+        l.flags.resize(l.runs.size());
+        BuildBlockerFlags(l.flags.data(), any.data(), rec);
         return l;
     }();
-    return list;
+    return list.WithFlags();
 }
+
+// What the river path mostly calls: a quarter of that list (a range; about 270 hands in runs of
+// a few), half of its hands with reach at the root (the flags) and a tenth of those zero per row.
+const List& RangeList() {
+    static List list = [] {
+        const List& full = RiverList();
+        std::mt19937 rng(2);
+        std::uniform_real_distribution<float> u(0.0f, 1.0f);
+        List l;
+        std::vector<bool> live;
+        int start = 0;
+        for (int16_t length : full.runs) {
+            int16_t kept = 0;
+            for (int j = start; j < start + length; ++j) {
+                if (u(rng) >= 0.25f) continue;
+                l.pairs.push_back(full.pairs[2 * j]);
+                l.pairs.push_back(full.pairs[2 * j + 1]);
+                live.push_back(u(rng) < 0.5f);
+                ++kept;
+            }
+            if (kept > 0) l.runs.push_back(kept);
+            start += length;
+        }
+        l.reach.assign(8, std::vector<float>(l.n(), 0.0f));
+        for (auto& row : l.reach)
+            for (int i = 0; i < l.n(); ++i)
+                if (live[i] && u(rng) >= 0.1f) row[i] = u(rng);
+        start = 0;
+        for (int16_t length : l.runs) {
+            uint16_t word = 0;
+            for (int k = 0; k < length; ++k)
+                if (live[start + k]) word |= length <= 16 ? uint16_t(1u << k) : uint16_t{1};
+            l.flags.push_back(word);
+            start += length;
+        }
+        return l;
+    }();
+    return list.WithFlags();
+}
+
+// Showdowns of K rows (K = 1: the single-row kernel) on the range list.
+template <int K>
+void BM_ShowdownRange(benchmark::State& state) {
+    const List& l = RangeList();
+    const int n = l.n();
+    std::vector<std::vector<float>> rows(K, std::vector<float>(n));
+    float* out[8];
+    const float* in[8];
+    for (int k = 0; k < K; ++k) {
+        out[k] = rows[k].data();
+        in[k] = l.reach[k].data();
+    }
+    float s[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    const int16_t* g = l.runs.data();
+    const uint8_t* p = l.pairs.data();
+    for (auto _ : state) {
+        if constexpr (K == 1) ShowdownValues(out[0], in[0], n, g, p, s[0]);
+        if constexpr (K == 3) ShowdownValuesX3(out, in, n, g, p, s);
+        if constexpr (K == 4) ShowdownValuesX4(out, in, n, g, p, s);
+        benchmark::DoNotOptimize(out[0]);
+    }
+}
+BENCHMARK(BM_ShowdownRange<1>)->Name("BM_ShowdownValuesRange");
+BENCHMARK(BM_ShowdownRange<3>)->Name("BM_ShowdownValuesX3Range");
+BENCHMARK(BM_ShowdownRange<4>)->Name("BM_ShowdownValuesX4Range");
 
 void BM_ShowdownValues(benchmark::State& state) {
     const List& l = RiverList();
