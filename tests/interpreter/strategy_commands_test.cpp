@@ -156,11 +156,12 @@ const char* kFlopLines =
     "add_line 50 50 150 150 150 250 250\n"
     "add_line 50 50 50 150 150 150 150\n";
 
-std::string flop_setup(int level) {
+// The flop tree with the lines given (kFlopLines unless named) at a storage level.
+std::string flop_setup(int level, const char* lines = kFlopLines) {
     std::string s = "set_board Ks 7h 2d\n";
     s += "set_range OOP " + join(by_combo(rank_range_oop)) + "\n";
     s += "set_range IP " + join(by_combo(rank_range_ip)) + "\n";
-    s += kFlopLines;
+    s += lines;
     s += "build_tree\n";
     s += "set_compression " + std::to_string(level) + "\n";
     return s;
@@ -379,7 +380,8 @@ TEST_P(StrategyCommands, CombinationLocksHoldThroughASolve) {
     const std::vector<double> oop = by_combo(rank_range_oop);
     std::vector<double> mask(kComboCount, 0.0);
     for (int k = 0; k < kComboCount; k += 2) mask[k] = 1.0;
-    std::string s = flop_setup(0);
+    // Only the root is locked: its check and bet, with no raise below them, keep the tree small.
+    std::string s = flop_setup(0, "add_line 0 50 50 50 50 50 50\nadd_line 50 50 50 50 50 50\n");
     s += "go 30 steps\nwait_for_solver\n";
     s += "combo_lock_node r:0 " + join(mask) + "\n";
     s += "is_ready\nshow_strategy r:0\n";
