@@ -140,7 +140,7 @@ TEST(SavedTree, RoundTripsAndSolvesOn) {
         saved_tree::WriteFile(path, file);
         const std::string before = Answers(*c.spot, c.o.version);
         ASSERT_EQ(before.find("ERROR"), std::string::npos) << before;
-        Cmd("go 20 steps");
+        Cmd("go 5 steps");
         Cmd("wait_for_solver");
         const Bytes solvedOn = StorageBytes();
 
@@ -151,7 +151,7 @@ TEST(SavedTree, RoundTripsAndSolvesOn) {
         EXPECT_EQ(Answers(*c.spot, c.o.version), before);
         // A turn root below version 5 solves on with 16-bit river regrets.
         if (c.spot == &kTurn && c.o.version < 5) continue;
-        Cmd("go 20 steps");
+        Cmd("go 5 steps");
         Cmd("wait_for_solver");
         EXPECT_EQ(FirstDifference(StorageBytes(), solvedOn), -1) << solvedOn.size();
     }
