@@ -1,41 +1,39 @@
 # Start order for ctest -j: heavy tests first, so that none of them starts late and runs alone
-# while the other cores idle. Costs are CPU seconds of a Release run on two threads; any test
-# named Long* and not listed counts as 30. ctest's own timings replace these after a first run.
+# while the other cores idle. Costs are seconds of each test in a Release run of ctest -j2 on two
+# cores of a shared machine; any test named Long* and not listed counts as 5. ctest's own timings
+# replace these after a first run.
 set(nlhe_test_costs
-    CompressionLevels.LongLevelsThreeAndFourConvergeWithLevelTwo 600
-    CompressedLevels.LongPairsSolveAlikeUnderLevelTwosSchedule 600
-    SimdLevels.LongTurnAndFlopSpotsAgreeAtLevelsOneAndEight 600
-    LongSavedTree.CutsOfTheGoldenFiles 300
-    LongForgottenStreets.ResolvedStrategiesAreCloseToTheOriginals 142
-    SimdLevel/StrategyCommands.LongQueriesAndEditsWhileSolving/1 100
-    SimdLevel/StrategyCommands.LongQueriesAndEditsWhileSolving/8 100
-    CompressedLevels.LongLevelFourHoldsLessThanLevelTwo 61
-    RiverSimd.LongLevelsTwoToEightSolveBitIdenticallyOnOneAndEightThreads 47
-    LongRiverKernels.ThousandsOfRealBoards 43
+    CompressionLevels.LongLevelsThreeAndFourConvergeWithLevelTwo 115
+    CompressedLevels.LongPairsSolveAlikeUnderLevelTwosSchedule 93
+    LongForgottenStreets.ResolvedStrategiesAreCloseToTheOriginals 75
+    SimdLevels.LongTurnAndFlopSpotsAgreeAtLevelsOneAndEight 62
+    SimdLevel/StrategyCommands.LongQueriesAndEditsWhileSolving/8 51
+    SimdLevel/StrategyCommands.LongQueriesAndEditsWhileSolving/1 48
+    CompressedLevels.LongRiverSumsChangeOnTheSelectedIterations 38
     LongFlopSolve.SplitsResolveKeepsTheExploitabilityClose 33
-    LongFlopSolve.EveryStorageLevelConvergesAndAgrees 32
-    CompressedLevels.LongRiverSumsChangeOnTheSelectedIterations 32
-    SimdLevel/StrategyCommands.CombinationLocksHoldThroughASolve/1 30
-    SimdLevel/StrategyCommands.CombinationLocksHoldThroughASolve/8 30
-    SavedTree.RoundTripsAndSolvesOn 24
-    LongFseBlock.RoundTripsOfAHundredThousandSources 20
-    SavedTree.DamagedFiles 13
-    Cases/ForgottenStreets.ForgetQueryRebuildAndStart/FlopTurnsLevel3 9
-    Cases/ForgottenStreets.ForgetQueryRebuildAndStart/FlopTurnsLevel2 9
-    Cases/ForgottenStreets.DoneBitsFollowTheStorages/FlopTurnsLevel3 9
-    Cases/ForgottenStreets.DoneBitsFollowTheStorages/FlopTurnsLevel2 9
-    CompressionLevels.LevelFourSolveReportsStorageTraffic 8
-    FlopSolve.LockNodeStorageOpensEveryStorageAndWritesBackOnRequest 7
-    Cases/ForgottenStreets.ForgetQueryRebuildAndStart/FlopRiversLevel0 7
-    Cases/ForgottenStreets.DoneBitsFollowTheStorages/FlopRiversLevel0 7
-    SavedTree.ForgottenStreets 6
-    SolveSession.FirstSolveExample 6)
+    CompressedLevels.LongLevelFourHoldsLessThanLevelTwo 32
+    LongFlopSolve.EveryStorageLevelConvergesAndAgrees 22
+    LongCases/ForgottenStreets.ForgetQueryRebuildAndStart/FlopRiversLevel4Iso 14
+    LongSavedTree.CutsOfTheGoldenFiles 14
+    LongFlopSolve.FreshEvaluationMatchesTheReferenceWithAndWithoutIsomorphism 12
+    LongCases/ForgottenStreets.ForgetQueryRebuildAndStart/FlopRiversLevel2Iso 10
+    LongLevels/LongForgottenMemory.ResidentMemoryFollowsTheStorages/Level0 10
+    SimdLevel/LongTraversalReference.TurnRootConvergesWithTheReference/8 9
+    LongLevels/LongForgottenMemory.ResidentMemoryFollowsTheStorages/Level2 9
+    LongRiverKernels.ThousandsOfRealBoards 9
+    LongCases/ForgottenStreets.ForgetQueryRebuildAndStart/FlopTurnsLevel0Iso 9
+    CompressedLevels.LongLevelFourGroupsRiverRegretsThroughTheDelay 8
+    SavedTree.UndecodableRiverStreams 8
+    LongPayoffKernels.AgreeWithQuadraticReference 8
+    SimdLevel/LongTraversalReference.TurnRootConvergesWithTheReference/1 7
+    SavedTree.RoundTripsAndSolvesOn 7
+    SimdLevel/StrategyCommands.LongLockedNodesKeepSetValuesLevel4/1 6)
 
 foreach(list IN ITEMS test_utilities_TESTS test_compression_TESTS test_cards_TESTS
                       test_storage_TESTS test_solver_TESTS test_interpreter_TESTS)
     foreach(name IN LISTS ${list})
         if(name MATCHES "(^|[./])Long")
-            set_tests_properties("${name}" PROPERTIES COST 30)
+            set_tests_properties("${name}" PROPERTIES COST 5)
         endif()
     endforeach()
 endforeach()
