@@ -7,8 +7,8 @@ set(nlhe_test_costs
     CompressedLevels.LongPairsSolveAlikeUnderLevelTwosSchedule 93
     LongForgottenStreets.ResolvedStrategiesAreCloseToTheOriginals 75
     SimdLevels.LongTurnAndFlopSpotsAgreeAtLevelsOneAndEight 62
-    SimdLevel/StrategyCommands.LongQueriesAndEditsWhileSolving/8 51
-    SimdLevel/StrategyCommands.LongQueriesAndEditsWhileSolving/1 48
+    SimdLevel/StrategyCommands.LongQueriesAndEditsWhileSolving/8 16
+    SimdLevel/StrategyCommands.LongQueriesAndEditsWhileSolving/1 16
     CompressedLevels.LongRiverSumsChangeOnTheSelectedIterations 38
     LongFlopSolve.SplitsResolveKeepsTheExploitabilityClose 33
     CompressedLevels.LongLevelFourHoldsLessThanLevelTwo 32
