@@ -602,7 +602,7 @@ TEST_P(StrategyCommands, LongQueriesAndEditsWhileSolving) {
         }
 }
 
-// A turn spot and a flop spot after 150 iterations at simd levels 1 and 8: the results agree
+// A turn spot and a flop spot after 300 iterations at simd levels 1 and 8: the results agree
 // within 0.05 % of the pot, a river node's strategy on average within 5e-3. Release-only.
 TEST(SimdLevels, LongTurnAndFlopSpotsAgreeAtLevelsOneAndEight) {
     build_combo_tables();
@@ -621,7 +621,7 @@ TEST(SimdLevels, LongTurnAndFlopSpotsAgreeAtLevelsOneAndEight) {
         for (int i = 0; i < 2; ++i) {
             script_simd_level = i == 0 ? 1 : 8;
             out[i] = sections(run_script("set_pot 0 0 100\n" + setup +
-                                         "go 150 steps\nwait_for_solver\nis_ready\ncalc_results\n"
+                                         "go 300 steps\nwait_for_solver\nis_ready\ncalc_results\n"
                                          "is_ready\nshow_strategy " +
                                          river + "\n"));
             ASSERT_EQ(out[i].size(), 3u) << river;
