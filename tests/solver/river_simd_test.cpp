@@ -190,7 +190,7 @@ TEST_F(RiverSimd, LongLevelsTwoToEightSolveBitIdenticallyOnOneAndEightThreads) {
             libsubgame_set_thread_count(threads);
             ASSERT_TRUE(BuildSpot(false, plain, false, 24, 2));
             simd_level.store(level);
-            for (int i = 0; i < 25; ++i) RunIteration(g_solvedTree);
+            for (int i = 0; i < 50; ++i) RunIteration(g_solvedTree);
             const std::vector<uint64_t> digest = TreeDigest(g_solvedTree);
             if (first.empty()) first = digest;
             EXPECT_EQ(digest, first) << "level " << level << " threads " << threads;
