@@ -3,7 +3,7 @@
 # cores of a shared machine; any test named Long* and not listed counts as 5. ctest's own timings
 # replace these after a first run.
 set(nlhe_test_costs
-    CompressionLevels.LongLevelsThreeAndFourConvergeWithLevelTwo 115
+    CompressionLevels.LongLevelsThreeAndFourConvergeWithLevelTwo 40
     CompressedLevels.LongPairsSolveAlikeUnderLevelTwosSchedule 93
     LongForgottenStreets.ResolvedStrategiesAreCloseToTheOriginals 75
     SimdLevels.LongTurnAndFlopSpotsAgreeAtLevelsOneAndEight 62

@@ -5,8 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cmath>
+#include <iterator>
 #include <regex>
 #include <string>
 #include <vector>
@@ -159,10 +158,13 @@ TEST_F(CompressionLevels, LevelFourSolveReportsStorageTraffic) {
         << out;
 }
 
-// A small flop spot solved with go at one level for kLastCheck iterations: the exploitability
-// after 200, 250, ... iterations, and the last verbose peak working set. The spot is below 0.02 %
-// of the pot by iteration 200 at every level, so later checks would only repeat it.
-constexpr int kLastCheck = 400;
+// A flop spot checked down to a river of small bets and a raise, solved with go at one level: the
+// exploitability after each check iteration, and the last verbose peak working set. Its river
+// strategies still mix at the checks, so the exploitability is clearly above zero there and falls
+// from check to check, which a river schedule that never stops grouping regrets or stops keeping
+// river sums early would not.
+constexpr int kChecks[] = {100, 150, 200};
+constexpr double kPot = 1000.0;
 
 struct LevelRun {
     std::vector<double> checks;
@@ -171,23 +173,29 @@ struct LevelRun {
 
 LevelRun SolveAtLevel(int level) {
     using namespace session;
-    std::string s = "set_threads 2\nset_board Ks 7h 2d\nset_pot 0 0 100\n";
+    std::string s = "set_threads 2\nset_board Ks 7h 2d\nset_pot 0 0 1000\n";
     s += range_line("OOP",
                     [](CardMask m) {
-                        return high_rank(m) >= 8 || low_rank(m) == high_rank(m) ? 1.0 : 0.0;
+                        return high_rank(m) >= 10 || low_rank(m) == high_rank(m) ? 1.0 : 0.0;
                     }) +
          "\n";
     s += range_line("IP",
                     [](CardMask m) {
-                        return high_rank(m) >= 9 || (high_rank(m) == 5 && low_rank(m) == 5) ? 1.0
-                                                                                            : 0.0;
+                        const bool suited = CardSuit(LowestCard(m)) == CardSuit(HighestCard(m));
+                        return high_rank(m) >= 10 || low_rank(m) == high_rank(m) ||
+                                       (suited && high_rank(m) >= 8)
+                                   ? 1.0
+                                   : 0.0;
                     }) +
          "\n";
-    s += "add_line 0 50 50 50 50 50 50\nadd_line 50 50 50 50 50 50\nadd_line 0 0 0 0 50 50\n";
-    s += "set_compression " + std::to_string(level) + "\nbuild_tree\ngo 200 steps\n";
-    s += "wait_for_solver\nis_ready\ncalc_results\n";
-    for (int i = 250; i <= kLastCheck; i += 50)
-        s += "go 50 steps\nwait_for_solver\nis_ready\ncalc_results\n";
+    s += "add_line 0 0 0 0 500 500\nadd_line 0 0 0 0 0 500 500\nadd_line 0 0 0 0 0 500 1500 1500\n";
+    s += "set_compression " + std::to_string(level) + "\nbuild_tree\n";
+    int done = 0;
+    for (int check : kChecks) {
+        s += "go " + std::to_string(check - done) +
+             " steps\nwait_for_solver\nis_ready\ncalc_results\n";
+        done = check;
+    }
     LevelRun run;
     const Lines lines = run_script(s, nullptr, "-v");
     const std::regex peak(R"(\[cpu time .*\| peak working set ([0-9]+) MB\])");
@@ -196,33 +204,35 @@ LevelRun SolveAtLevel(int level) {
         if (std::regex_match(line, m, peak)) run.peakMb = std::stoi(m[1]);
     for (const Lines& section : sections(lines))
         for (const std::string& line : section)
-            if (line.rfind("Exploitable for:", 0) == 0) run.checks.push_back(numbers(line).at(0));
+            if (line.rfind("Exploitable for:", 0) == 0)
+                run.checks.push_back(100.0 * numbers(line).at(0) / kPot);
     return run;
 }
 
-// Levels 3 and 4 follow level 2 within 15 % (or 0.02 % of the pot) from iteration 200 on and
-// reach 0.3 % of the pot in at most 15 % more iterations; level 4's streams keep the process's
-// peak working set below level 2's.
+// Levels 3 and 4 follow level 2 within a factor of two at every check, each still falling
+// (measured: 1.5 at 100 iterations, up to 1.5 at 200; a river schedule that keeps grouping
+// regrets or stops keeping river sums gives 2.2 to 3.6 at 100 and 7 to 9 at 200); level 4's
+// streams keep the process's peak working set below level 2's.
 TEST_F(CompressionLevels, LongLevelsThreeAndFourConvergeWithLevelTwo) {
     const LevelRun base = SolveAtLevel(2);
     const std::vector<double>& two = base.checks;
-    ASSERT_EQ(two.size(), size_t((kLastCheck - 150) / 50));
-    auto reached = [](const std::vector<double>& c) {
-        for (size_t i = 0; i < c.size(); ++i)
-            if (c[i] <= 0.3) return 200 + 50 * int(i);
-        return 100000;
-    };
-    ASSERT_LE(reached(two), kLastCheck);
+    ASSERT_EQ(two.size(), std::size(kChecks));
+    // In percent of the pot (0.0056 measured): not converged, so nothing below compares zeros.
+    EXPECT_GT(two.back(), 0.002);
     ASSERT_GT(base.peakMb, 0);
-    for (int level : {3, 4}) {
+    for (int level : {2, 3, 4}) {
         SCOPED_TRACE(level);
-        const LevelRun run = SolveAtLevel(level);
+        const LevelRun run = level == 2 ? base : SolveAtLevel(level);
         const std::vector<double>& c = run.checks;
         ASSERT_EQ(c.size(), two.size());
-        for (size_t i = 0; i < c.size(); ++i)
-            EXPECT_LE(std::abs(c[i] - two[i]), std::max(0.15 * two[i], 0.02))
-                << "after " << 200 + 50 * i << " iterations";
-        EXPECT_LE(reached(c), int(1.15 * reached(two)));
+        for (size_t i = 0; i < c.size(); ++i) {
+            SCOPED_TRACE(kChecks[i]);
+            EXPECT_LE(c[i], 2.0 * two[i]);
+            EXPECT_GE(c[i], 0.5 * two[i]);
+            if (i > 0) {
+                EXPECT_LT(c[i], c[i - 1]);
+            }
+        }
         if (level == 4) {
             EXPECT_LT(run.peakMb, base.peakMb);
         }
