@@ -22,6 +22,9 @@ namespace {
 
 // Weights this small are noise from the front end's rounding: store them as 0.
 constexpr double kSmallestWeight = 0.00001;
+// Weights are relative; products of two weights with a pot still have to fit a float, so larger
+// ones are refused as values out of range instead of solving to infinities and NaNs.
+constexpr double kLargestWeight = 1e9;
 
 CardMask card_word(const std::string& word) {
     CardMask mask = 0;
@@ -45,6 +48,8 @@ void cmd_set_range(CommandWords& words) {
     std::vector<double> canonical;
     parse_combo_values(canonical, words, 2);
     if (canonical.size() != kComboCount) throw_arg_error(words);
+    for (const double w : canonical)
+        if (w > kLargestWeight) throw std::out_of_range("combination weight");
     ComboRange range;
     remap_combo_values(range, ComboToHandOrder, canonical);
     double low = std::numeric_limits<double>::max();
