@@ -102,18 +102,27 @@ const List& RangeList() {
     return list.WithFlags();
 }
 
+// K output rows of n floats beside the list's first K reach rows, as the batched kernels take them.
+struct BatchRows {
+    std::vector<std::vector<float>> rows;
+    float* out[8] = {};
+    const float* in[8] = {};
+    BatchRows(const List& l, int k, int n) : rows(k, std::vector<float>(n)) {
+        for (int r = 0; r < k; ++r) {
+            out[r] = rows[r].data();
+            in[r] = l.reach[r].data();
+        }
+    }
+};
+
 // Showdowns of K rows (K = 1: the single-row kernel) on the range list.
 template <int K>
 void BM_ShowdownRange(benchmark::State& state) {
     const List& l = RangeList();
     const int n = l.n();
-    std::vector<std::vector<float>> rows(K, std::vector<float>(n));
-    float* out[8];
-    const float* in[8];
-    for (int k = 0; k < K; ++k) {
-        out[k] = rows[k].data();
-        in[k] = l.reach[k].data();
-    }
+    BatchRows b(l, K, n);
+    float* const* out = b.out;
+    const float* const* in = b.in;
     float s[8] = {1, 2, 3, 4, 5, 6, 7, 8};
     const int16_t* g = l.runs.data();
     const uint8_t* p = l.pairs.data();
@@ -161,13 +170,9 @@ BENCHMARK(BM_FoldValues);
 template <int K>
 void BM_ShowdownBatch(benchmark::State& state) {
     const List& l = RiverList();
-    std::vector<std::vector<float>> rows(K, std::vector<float>(1081));
-    float* out[8];
-    const float* in[8];
-    for (int k = 0; k < K; ++k) {
-        out[k] = rows[k].data();
-        in[k] = l.reach[k].data();
-    }
+    BatchRows b(l, K, 1081);
+    float* const* out = b.out;
+    const float* const* in = b.in;
     float s[8] = {1, 2, 3, 4, 5, 6, 7, 8};
     for (auto _ : state) {
         if constexpr (K == 3) ShowdownValuesX3(out, in, 1081, l.runs.data(), l.pairs.data(), s);
@@ -183,13 +188,9 @@ BENCHMARK(BM_ShowdownBatch<8>)->Name("BM_ShowdownValuesX8");
 template <int K>
 void BM_FoldBatch(benchmark::State& state) {
     const List& l = RiverList();
-    std::vector<std::vector<float>> rows(K, std::vector<float>(1081));
-    float* out[4];
-    const float* in[4];
-    for (int k = 0; k < K; ++k) {
-        out[k] = rows[k].data();
-        in[k] = l.reach[k].data();
-    }
+    BatchRows b(l, K, 1081);
+    float* const* out = b.out;
+    const float* const* in = b.in;
     float s[4] = {1, 2, 3, 4};
     for (auto _ : state) {
         if constexpr (K == 2) FoldValuesX2(out, in, 1081, l.pairs.data(), s);
