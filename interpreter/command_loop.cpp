@@ -76,11 +76,6 @@ void echo_words(const CommandWords& words) {
 }  // namespace
 
 void dispatch_command(CommandWords& words) {
-    // A permission for '#' lines (show_tree_info's) lasts for the command that gave it only: in a
-    // -c batch the flush that would end it comes after the last command.
-    struct EndHashLines {
-        ~EndHashLines() { set_show_hash_lines(false); }
-    } endHashLines;
     begin_command_output();
     if (EchoCommands) echo_words(words);
     if (words.size() >= 2 && words[0] == "LABEL:") {

@@ -209,6 +209,8 @@ void cmd_add_info_line(CommandWords& words) {
 }
 
 void cmd_show_tree_info(CommandWords&) {
+    // The permission ends at the next flush of a non-empty buffer; in a -c batch that is after the
+    // batch's last value, so the '#' lines of every later value come through as well.
     set_show_hash_lines(true);
     for (const std::string& line : TreeInfoLines) out_printf("%s\n", line.c_str());
     out_printf("END\n");

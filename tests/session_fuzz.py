@@ -47,7 +47,6 @@ KNOWN = {
     "batch-hold": "-c batches never hold blocking or direct-writing commands after go or stop",
     "splits-twice": "solve_all_splits runs at most once per tree",
     "forget-level": "no forget after a compression change on a built tree",
-    "hash-leak": "no show_tree_info in -c batches",
     "empty-path": "no node path with an empty element",
 }
 DEFAULT_AVOID = ""
@@ -510,6 +509,9 @@ FIXED = [
     r"donk_bet: FALSE", r"OOP %s IP %s( (b\d+|c|f) %s)* ?" % (NUM, NUM, NUM),
     r"%s: ( +%s)+" % (COMBO, NUM), r"%s: %s; %s" % (COMBO, NUM, NUM),
     r"(\[[x ]\] .{13})+ *", r"nlhe-solver \d+ - .*",
+    # diagnostic lines, let through in a -c batch after show_tree_info
+    r"#-?\d+ iterations", r"#storage -?\d+ MB/s read, -?\d+ MB/s write",
+    r"#auto compression level -?\d+", r"#actions max \d+ avg " + NUM,
 ]
 FIXED_RE = re.compile("|".join("(?:%s)" % p for p in FIXED))
 NUM_RE = re.compile(NUM)
@@ -609,8 +611,6 @@ def session_commands(session, mode):
             # Until the batch hold is mended, keep go and stop out of batches with blockers.
             if any(c.split(" ")[0] in BLOCKING for c in commands + session.tail()):
                 commands = [c for c in commands if c.split(" ")[:1] not in (["go"], ["stop"])]
-        if "hash-leak" in session.avoid:
-            commands = [c for c in commands if not c.startswith("show_tree_info")]
     if mode != "cmd":
         return commands
     # An argument that TCLAP would read as an option cannot be a -c value, and the whole command

@@ -18,7 +18,8 @@ mask() {
     sed -E \
         -e 's/nlhe-solver [0-9]+ - [^\x1b]*/<banner>/' \
         -e 's/[0-9]+\.[0-9]+ s(ec(onds)?)?\b/<time>/g' \
-        -e 's/^[0-9]+\.[0-9]{6}$/<seconds>/'
+        -e 's/^[0-9]+\.[0-9]{6}$/<seconds>/' \
+        -e 's/^running time: [0-9.]+$/running time: <time>/'
 }
 
 actual=$(mktemp)
