@@ -40,8 +40,9 @@ void check_street_result(int32_t result, const CommandWords& words) {
     }
 }
 
+// Allowed while the solver runs: no street can be forgotten then (go refuses an incomplete tree,
+// forget refuses a running solve), so there is nothing to re-solve and the library answers 0.
 double solve_partial(const CommandWords& words) {
-    require_stopped_tree();
     const NodePath path = parse_node_path(words[1]);
     if (!is_decision_node(path)) throw_path_error();
     require_node_cards(path);

@@ -83,6 +83,31 @@ std::string TurnSpot() {
     return s.str();
 }
 
+// A flop spot of few hands, checked to the river, where a bet can come: 200 iterations take
+// a fraction of a second.
+std::string FlopSpot() {
+    std::ostringstream s;
+    s << "set_board Kd 7c 2h\nset_pot 0 0 100\n"
+      << RangeLine("OOP", [](int h, int l, bool) { return h >= 11 && l >= 10; }) << "\n"
+      << RangeLine("IP", [](int h, int l, bool) { return h == l && h >= 9; }) << "\n"
+      << "add_line 0 0 0 0 0 0\nadd_line 0 0 0 0 50 50\nadd_line 0 0 0 0 0 50 50\n"
+      << "set_threads 2\nbuild_tree\n";
+    return s.str();
+}
+
+// The replies of the main thread's commands, in order: solver lines and summaries left out.
+std::vector<std::string> CommandReplies(const std::string& out) {
+    std::vector<std::string> replies;
+    std::istringstream lines(out);
+    bool summary = false;
+    for (std::string line; std::getline(lines, line);) {
+        if (line == "SOLVER:") summary = true;
+        if (!summary && line.rfind("SOLVER: ", 0) != 0) replies.push_back(line);
+        if (line == "END") summary = false;
+    }
+    return replies;
+}
+
 #define SKIP_WITHOUT_STORAGES(out)                                  \
     if ((out).find("ERROR: go out of memory") != std::string::npos) \
         GTEST_SKIP() << "the tree gets no node storages yet";
@@ -142,6 +167,35 @@ TEST(SolveSession, StopTimeoutAndRefusalsWhileSolving) {
     // calc_results during the solve: finite figures.
     EXPECT_TRUE(std::regex_search(run.out, std::regex("Exploitable for: [0-9]+\\.[0-9]{3}\n")));
     EXPECT_LT(seconds, 20.0);
+}
+
+// Nothing can be forgotten while the solver runs, so the partial re-solves answer at once and
+// leave the solve alone, while the commands that change storages stay refused.
+TEST(SolveSession, PartialResolvesAnswerWhileSolvingAndLeaveTheSolveAlone) {
+    const std::string during =
+        "solve_partial r:0\nexplo_partial r:0\nexplo_partial r:0:c:c\n"
+        "solve_all_splits rivers\nforget rivers\n";
+    const Session busy = RunProgram(FlopSpot() + "go 200 steps\n" + during +
+                                    "wait_for_solver\ncalc_results\n");
+    const Session quiet = RunProgram(FlopSpot() + "go 200 steps\nwait_for_solver\ncalc_results\n");
+    SKIP_WITHOUT_STORAGES(busy.out);
+    const std::vector<std::string> replies = CommandReplies(busy.out);
+    const std::vector<std::string> want = {
+        "go ok!",
+        "solve_partial ok!",
+        "0",
+        "ERROR: explo_partial incorrect path",
+        "ERROR: solve_all_splits Can't do that when solver is running",
+        "ERROR: forget Can't do that when solver is running",
+    };
+    const auto at = std::find(replies.begin(), replies.end(), "go ok!");
+    ASSERT_GE(replies.end() - at, 6 + 6) << busy.out;
+    EXPECT_EQ(std::vector<std::string>(at, at + 6), want) << busy.out;
+    const std::vector<std::string> result(at + 6, at + 12);
+    const std::vector<std::string> alone = CommandReplies(quiet.out);
+    ASSERT_GE(alone.size(), 6u);
+    EXPECT_EQ(result, std::vector<std::string>(alone.end() - 6, alone.end())) << busy.out;
+    EXPECT_EQ(result[0].rfind("EV OOP: ", 0), 0u) << busy.out;
 }
 
 TEST(SolveSession, EndOfInputDuringASolveStopsAndJoins) {
