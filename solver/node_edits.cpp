@@ -1,5 +1,6 @@
 #include "solver/node_edits.h"
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <vector>
@@ -51,9 +52,14 @@ double AsIs(double v) {
 // and regret matching would turn an infinite regret into NaN probabilities.
 constexpr double kLargestStrategyWeight = 1e30;
 
+// The largest weight the node's regrets keep at 1000 x: past it a 16-bit row saturates and the
+// strategy would no longer be the weights' ratio.
+double LargestWeight(const StorageInterface& regrets) {
+    return std::min(regrets.largestValue() / 1000.0, kLargestStrategyWeight);
+}
+
 double Probability(double v) {
-    if (!(v > 0.0)) return 0.0;  // NaN too
-    return v < kLargestStrategyWeight ? v : kLargestStrategyWeight;
+    return v > 0.0 ? v : 0.0;  // NaN too
 }
 
 // Every lock record of the runout the traversal or a saved tree reads.
@@ -113,6 +119,9 @@ int32_t libsubgame_set_strategy(int32_t node, int32_t action, int32_t turnCard, 
     if (action < 0 || action >= static_cast<int32_t>(at.node->children.size())) return kEditRefused;
     const int32_t ready = PrepareEdit(tree, node, turnCard, riverCard, &at);
     if (ready != kEditDone) return ready;
+    const double largest = LargestWeight(*at.node->regrets);
+    for (int32_t i = 0; i < kComboCount; ++i)
+        if (values[i] > largest) return kEditTooLarge;
     PooledArray row;
     HandRow(&row, tree, at, values, Probability);
     ScaleRow(&row, 1000.0f);

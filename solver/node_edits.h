@@ -15,6 +15,7 @@ enum EditResult : int32_t {
     kEditDone = 0,
     kEditRefused = 1,    // no tree, or arguments that do not fit: nothing changed
     kEditNoStorage = 2,  // the node has no regret storage (even after a re-solve): nothing changed
+    kEditTooLarge = 3,   // a strategy weight the node's regrets cannot keep: nothing changed
 };
 
 // lock 1: the node's runout is locked (no regret update, no strategy-sum accumulation), lock 0:
@@ -27,9 +28,11 @@ int32_t libsubgame_set_node_lock(int32_t node, int32_t turnCard, int32_t riverCa
 int32_t libsubgame_combo_lock_node(int32_t node, int32_t turnCard, int32_t riverCard,
                                    const double* values);
 
-// The action's regrets := 1000 x value per hand (a negative or NaN value counts as 0; 16-bit
-// storages saturate); with averaging in effect the action's strategy sums are zeroed too. Set
-// every action of the node: regret matching normalises over the actions.
+// The action's regrets := 1000 x value per hand (a negative or NaN value counts as 0); with
+// averaging in effect the action's strategy sums are zeroed too. Set every action of the node:
+// regret matching normalises over the actions. kEditTooLarge, before anything changes, when a
+// value exceeds what the regrets keep at 1000 x (65.535 on 16-bit rows, else 1e30): saturated
+// weights would give another strategy than their ratio.
 int32_t libsubgame_set_strategy(int32_t node, int32_t action, int32_t turnCard, int32_t riverCard,
                                 const double* values);
 

@@ -36,6 +36,7 @@ public:
     // 16-bit: QuantizeRow16. 32-bit: counts clamped to [0, 2^31 - 1], truncated (NaN gives 0).
     // The turn must be open.
     void setAction(int32_t turn, int32_t river, int32_t action, const PooledArray& row) override;
+    double largestValue() const override { return is16bit_ ? 65535.0 : 2147483647.0; }
     // 16-bit only (fatal on 32-bit rows): UpdateRegrets16 per action. The turn must be open.
     void updateRegrets(int32_t turn, int32_t river, const PooledArray& nodeValue,
                        const PooledArray* actionValues, const std::vector<int16_t>* equalGroups,

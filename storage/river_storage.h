@@ -117,6 +117,7 @@ public:
     void getStrategy(PooledArray* out, int32_t turn, int32_t river, const float* defaults) override;
     // QuantizeRow16 of the row's values (a row without data writes zeros).
     void setAction(int32_t turn, int32_t river, int32_t action, const PooledArray& row) override;
+    double largestValue() const override { return 65535.0; }
     // UpdateRegrets16 per action with the runout's mask, the run lengths and the scale.
     void updateRegrets(int32_t turn, int32_t river, const PooledArray& nodeValue,
                        const PooledArray* actionValues, const std::vector<int16_t>* equalGroups,

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 #include "storage/lock_record.h"
@@ -54,4 +55,6 @@ public:
                                          bool writeBack) = 0;
     // The lock record of the runout.
     virtual LockRecord* flagsPtr(int32_t turn, int32_t river) = 0;
+    // The largest value setAction keeps; larger ones saturate. Float rows keep any float.
+    virtual double largestValue() const { return std::numeric_limits<float>::max(); }
 };

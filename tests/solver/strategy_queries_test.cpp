@@ -526,33 +526,45 @@ TEST_F(StrategyQueryTest, SetStrategyRoundTrips) {
     }
 }
 
-// Flop-rooted river regrets at level 0 are 16-bit: 1000 x 70 saturates at 65535 instead of
-// wrapping to 4464.
-TEST_F(StrategyQueryTest, SixteenBitRegretsSaturate) {
+// Flop-rooted river regrets at level 0 are 16-bit: 1000 x 70 would saturate at 65535 and give
+// another strategy than the weights' ratio, so it is refused and nothing changes; 65.535, the
+// largest weight they keep, still gives the exact ratio.
+TEST_F(StrategyQueryTest, SixteenBitRegretsRefuseWeightsTheyCannotKeep) {
     Build("Ks7h2d", Sparse(17, 0.05), Sparse(18, 0.05));
     const Runout at = Runouts(4).front();
-    const std::vector<double> big(kComboCount, 70.0), one(kComboCount, 1.0);
-    ASSERT_EQ(libsubgame_set_strategy(4, 0, at.turn, at.river, big.data()), kEditDone);
+    const std::vector<double> big(kComboCount, 70.0), edge(kComboCount, 65.535),
+        one(kComboCount, 1.0);
     ASSERT_EQ(libsubgame_set_strategy(4, 1, at.turn, at.river, one.data()), kEditDone);
+    std::vector<double> justOne(kComboCount, 0.0);
+    justOne[kComboCount - 1] = 65.5351;
+    for (const std::vector<double>& refused : {big, justOne})
+        ASSERT_EQ(libsubgame_set_strategy(4, 0, at.turn, at.river, refused.data()),
+                  kEditTooLarge);
+    const std::vector<double> before = Query(4, 0, at);
+    ASSERT_EQ(libsubgame_set_strategy(4, 0, at.turn, at.river, edge.data()), kEditDone);
     const std::vector<double> p = Query(4, 0, at);
     int checked = 0;
     for (int c = 0; c < kComboCount; ++c) {
         if (g_solvedTree->ranges[0][c] == 0.0 || (ComboMask(c) & Dead(at)) != 0) continue;
-        EXPECT_NEAR(p[c], 65535.0 / 66535.0, 2e-5) << c;
+        EXPECT_NEAR(before[c], 0.0, 1e-9) << "the refused edits left action 1 alone set";
+        EXPECT_NEAR(p[c], 65535.0 / 66535.0, 2e-6) << c;
         ++checked;
     }
     EXPECT_GT(checked, 0);
 }
 
-// A weight too large for float regrets is capped: the action takes the whole strategy instead
-// of overflowing to an infinite regret and NaN probabilities.
-TEST_F(StrategyQueryTest, HugeStrategyWeightsStayProbabilities) {
+// A weight too large for float regrets (1000 x value, summed over the actions) is refused
+// instead of overflowing to an infinite regret and NaN probabilities; 1e30 is still kept.
+TEST_F(StrategyQueryTest, HugeStrategyWeightsAreRefusedOnFloatRegrets) {
     Build("Ks7h2d", Sparse(19, 0.05), Sparse(20, 0.05));
-    const std::vector<double> huge(kComboCount, 1e300), one(kComboCount, 1.0);
+    const std::vector<double> huge(kComboCount, 1e300), large(kComboCount, 1e30),
+        one(kComboCount, 1.0);
     for (int node : {1, 3}) {
         const Runout at = Runouts(node).front();
-        ASSERT_EQ(libsubgame_set_strategy(node, 0, at.turn, at.river, huge.data()), kEditDone);
-        ASSERT_EQ(libsubgame_set_strategy(node, 1, at.turn, at.river, huge.data()), kEditDone);
+        ASSERT_EQ(libsubgame_set_strategy(node, 0, at.turn, at.river, huge.data()),
+                  kEditTooLarge);
+        ASSERT_EQ(libsubgame_set_strategy(node, 0, at.turn, at.river, large.data()), kEditDone);
+        ASSERT_EQ(libsubgame_set_strategy(node, 1, at.turn, at.river, large.data()), kEditDone);
         std::vector<double> p = Query(node, 0, at);
         const std::vector<double>& range = g_solvedTree->ranges[1];
         for (int c = 0; c < kComboCount; ++c)
