@@ -535,9 +535,10 @@ TEST_F(StrategyQueryTest, SixteenBitRegretsRefuseWeightsTheyCannotKeep) {
     const std::vector<double> big(kComboCount, 70.0), edge(kComboCount, 65.535),
         one(kComboCount, 1.0);
     ASSERT_EQ(libsubgame_set_strategy(4, 1, at.turn, at.river, one.data()), kEditDone);
-    std::vector<double> justOne(kComboCount, 0.0);
-    justOne[kComboCount - 1] = 65.5351;
-    for (const std::vector<double>& refused : {big, justOne})
+    // One weight too many refuses the edit, wherever it stands.
+    std::vector<double> first(kComboCount, 0.0), last(kComboCount, 0.0);
+    first.front() = last.back() = 65.5351;
+    for (const std::vector<double>& refused : {big, first, last})
         ASSERT_EQ(libsubgame_set_strategy(4, 0, at.turn, at.river, refused.data()),
                   kEditTooLarge);
     const std::vector<double> before = Query(4, 0, at);
