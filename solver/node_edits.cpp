@@ -9,7 +9,6 @@
 #include "cards/hand_set.h"
 #include "solver/ensure_node_strategy.h"
 #include "solver/node_runout.h"
-#include "solver/row_scaling.h"
 #include "solver/runout_walks.h"
 #include "solver/solved_tree.h"
 #include "solver/solver_mutex_claim.h"
@@ -58,8 +57,10 @@ double LargestWeight(const StorageInterface& regrets) {
     return std::min(regrets.largestValue() / 1000.0, kLargestStrategyWeight);
 }
 
-double Probability(double v) {
-    return v > 0.0 ? v : 0.0;  // NaN too
+// 1000 x the weight, multiplied before the float conversion: the float product of a thousandth
+// can fall just short of its whole number (0.251 gives 250.99998), which a 16-bit row cuts to 250.
+double ThousandTimes(double v) {
+    return v > 0.0 ? v * 1000.0 : 0.0;  // NaN too
 }
 
 // Every lock record of the runout the traversal or a saved tree reads.
@@ -123,8 +124,7 @@ int32_t libsubgame_set_strategy(int32_t node, int32_t action, int32_t turnCard, 
     for (int32_t i = 0; i < kComboCount; ++i)
         if (values[i] > largest) return kEditTooLarge;
     PooledArray row;
-    HandRow(&row, tree, at, values, Probability);
-    ScaleRow(&row, 1000.0f);
+    HandRow(&row, tree, at, values, ThousandTimes);
     PooledArray zeros;
     ConstructPooledArray(&zeros, row.count, true, false);
     {

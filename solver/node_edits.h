@@ -28,11 +28,12 @@ int32_t libsubgame_set_node_lock(int32_t node, int32_t turnCard, int32_t riverCa
 int32_t libsubgame_combo_lock_node(int32_t node, int32_t turnCard, int32_t riverCard,
                                    const double* values);
 
-// The action's regrets := 1000 x value per hand (a negative or NaN value counts as 0); with
-// averaging in effect the action's strategy sums are zeroed too. Set every action of the node:
-// regret matching normalises over the actions. kEditTooLarge, before anything changes, when a
-// value exceeds what the regrets keep at 1000 x (65.535 on 16-bit rows, else 1e30): saturated
-// weights would give another strategy than their ratio.
+// The action's regrets := 1000 x value per hand (a negative or NaN value counts as 0; 16-bit
+// rows keep whole thousandths, the rest cut off); with averaging in effect the action's strategy
+// sums are zeroed too. Set every action of the node: regret matching normalises over the actions.
+// kEditTooLarge, before anything changes, when a value exceeds what the regrets keep at 1000 x
+// (65.535 on 16-bit rows, else 1e30): saturated weights would give another strategy than their
+// ratio.
 int32_t libsubgame_set_strategy(int32_t node, int32_t action, int32_t turnCard, int32_t riverCard,
                                 const double* values);
 

@@ -554,6 +554,27 @@ TEST_F(StrategyQueryTest, SixteenBitRegretsRefuseWeightsTheyCannotKeep) {
     EXPECT_GT(checked, 0);
 }
 
+// 16-bit rows keep whole thousandths: probabilities given to three decimals show exactly, also
+// those whose float product with 1000 falls just short of the whole number (0.251, 0.253, ...).
+TEST_F(StrategyQueryTest, SixteenBitRegretsKeepThousandths) {
+    Build("Ks7h2d", Sparse(21, 0.05), Sparse(22, 0.05));
+    const Runout at = Runouts(4).front();
+    const std::vector<double>& range = g_solvedTree->ranges[g_solvedTree->nodes[4].player];
+    for (const double w : {0.251, 0.253, 0.502, 0.511, 0.25}) {
+        const std::vector<double> first(kComboCount, w), second(kComboCount, 1.0 - w);
+        ASSERT_EQ(libsubgame_set_strategy(4, 0, at.turn, at.river, first.data()), kEditDone);
+        ASSERT_EQ(libsubgame_set_strategy(4, 1, at.turn, at.river, second.data()), kEditDone);
+        const std::vector<double> p = Query(4, 0, at);
+        int checked = 0;
+        for (int c = 0; c < kComboCount; ++c) {
+            if (range[c] == 0.0 || (ComboMask(c) & Dead(at)) != 0) continue;
+            ASSERT_NEAR(p[c], w, 1e-6) << w << " " << c;
+            ++checked;
+        }
+        EXPECT_GT(checked, 0);
+    }
+}
+
 // A weight too large for float regrets (1000 x value, summed over the actions) is refused
 // instead of overflowing to an infinite regret and NaN probabilities; 1e30 is still kept.
 TEST_F(StrategyQueryTest, HugeStrategyWeightsAreRefusedOnFloatRegrets) {
