@@ -111,8 +111,8 @@ void cmd_set_strategy(CommandWords& words) {
     const int child = word_to_int(words[2]);
     if (child < 0 || child >= action_count(path)) throw_command_error("invalid child index");
     const std::vector<double> values = combo_values_from(words, 3);
-    const int32_t result =
-        libsubgame_set_strategy(path.node->recordIndex, child, path.turn, path.river, values.data());
+    const int32_t result = libsubgame_set_strategy(path.node->recordIndex, child, path.turn,
+                                                   path.river, values.data());
     if (result == kEditTooLarge) throw_arg_error(words);
     check_edit(result);
     reply_ok(words);

@@ -175,8 +175,8 @@ TEST(SolveSession, PartialResolvesAnswerWhileSolvingAndLeaveTheSolveAlone) {
     const std::string during =
         "solve_partial r:0\nexplo_partial r:0\nexplo_partial r:0:c:c\n"
         "solve_all_splits rivers\nforget rivers\n";
-    const Session busy = RunProgram(FlopSpot() + "go 200 steps\n" + during +
-                                    "wait_for_solver\ncalc_results\n");
+    const Session busy =
+        RunProgram(FlopSpot() + "go 200 steps\n" + during + "wait_for_solver\ncalc_results\n");
     const Session quiet = RunProgram(FlopSpot() + "go 200 steps\nwait_for_solver\ncalc_results\n");
     SKIP_WITHOUT_STORAGES(busy.out);
     const std::vector<std::string> replies = CommandReplies(busy.out);

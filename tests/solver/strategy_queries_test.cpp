@@ -539,8 +539,7 @@ TEST_F(StrategyQueryTest, SixteenBitRegretsRefuseWeightsTheyCannotKeep) {
     std::vector<double> first(kComboCount, 0.0), last(kComboCount, 0.0);
     first.front() = last.back() = 65.5351;
     for (const std::vector<double>& refused : {big, first, last})
-        ASSERT_EQ(libsubgame_set_strategy(4, 0, at.turn, at.river, refused.data()),
-                  kEditTooLarge);
+        ASSERT_EQ(libsubgame_set_strategy(4, 0, at.turn, at.river, refused.data()), kEditTooLarge);
     const std::vector<double> before = Query(4, 0, at);
     ASSERT_EQ(libsubgame_set_strategy(4, 0, at.turn, at.river, edge.data()), kEditDone);
     const std::vector<double> p = Query(4, 0, at);
@@ -583,8 +582,7 @@ TEST_F(StrategyQueryTest, HugeStrategyWeightsAreRefusedOnFloatRegrets) {
         one(kComboCount, 1.0);
     for (int node : {1, 3}) {
         const Runout at = Runouts(node).front();
-        ASSERT_EQ(libsubgame_set_strategy(node, 0, at.turn, at.river, huge.data()),
-                  kEditTooLarge);
+        ASSERT_EQ(libsubgame_set_strategy(node, 0, at.turn, at.river, huge.data()), kEditTooLarge);
         ASSERT_EQ(libsubgame_set_strategy(node, 0, at.turn, at.river, large.data()), kEditDone);
         ASSERT_EQ(libsubgame_set_strategy(node, 1, at.turn, at.river, large.data()), kEditDone);
         std::vector<double> p = Query(node, 0, at);
