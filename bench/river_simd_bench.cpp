@@ -138,7 +138,10 @@ RiverRoot Prepare(bool fullRanges) {
     Lines(lines, {}, 0.0, 2);
     for (const auto& seq : lines) {
         std::string line = "add_line";
-        for (double a : seq) line += " " + std::to_string(static_cast<int>(a));
+        for (double a : seq) {
+            line += ' ';
+            line += std::to_string(static_cast<int>(a));
+        }
         Run(line);
     }
     Run("set_compression 0");

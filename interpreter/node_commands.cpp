@@ -39,7 +39,11 @@ std::string action_label(const LineNode& node, int i) {
     std::advance(it, i);
     const double key = it->first;
     if (key < 0.0) return "f";
-    if (key > node.amount) return "b" + std::to_string(static_cast<int>(key));
+    if (key > node.amount) {
+        std::string label = "b";
+        label += std::to_string(static_cast<int>(key));
+        return label;
+    }
     return "c";
 }
 

@@ -2,9 +2,6 @@
 // the batched kernels perform the same operations lane by lane and agree bit for bit.
 #include "solver/payoff_kernels.h"
 
-// Lane types are template arguments; only their may_alias attribute is dropped there.
-#pragma GCC diagnostic ignored "-Wignored-attributes"
-
 #include <immintrin.h>
 
 #include <cassert>
@@ -33,9 +30,9 @@ void ZeroRow(float* out, int32_t n) {
 }
 
 // One record of the showdown sweep: a run with taken hands, or a stretch of dead runs.
-template <typename V>
+template <typename L>
 struct SweepRecord {
-    V sum;             // s * reach over the taken hands
+    typename L::V sum;  // s * reach over the taken hands
     uint16_t taken;    // taken hands (0: dead record)
     uint16_t covered;  // hands of the list it covers
 };
@@ -197,21 +194,24 @@ void FoldBatch(float* const* out, const float* const* reach, int32_t n, const ui
 // sweep, weakest record first: the record's own hands are added back once (a tie pays nothing),
 // its hands are valued, then added once more, moving them to the weaker side.
 
-template <typename V>
+// Keyed by the lane traits, not the vector type: a vector type as a template argument loses its
+// alignment attributes.
+template <typename L>
 struct ShowdownState {
+    using V = typename L::V;
     V card[52];
     V total;
     V liveValue[kMaxRiverHands];
     uint8_t liveCards[2 * kMaxRiverHands];
-    SweepRecord<V> records[kMaxRiverRuns];
+    SweepRecord<L> records[kMaxRiverRuns];
     int liveCount = 0;
     int recordCount = 0;
     bool deadOpen = false;
 };
 
 template <typename L>
-inline void TakeHand(ShowdownState<typename L::V>& st, typename L::V r, typename L::V s, int a,
-                     int b, typename L::V& sum) {
+inline void TakeHand(ShowdownState<L>& st, typename L::V r, typename L::V s, int a, int b,
+                     typename L::V& sum) {
     sum = L::fma(r, s, sum);
     st.liveValue[st.liveCount] = L::mul(s, r);
     st.liveCards[2 * st.liveCount] = static_cast<uint8_t>(a);
@@ -222,7 +222,7 @@ inline void TakeHand(ShowdownState<typename L::V>& st, typename L::V r, typename
 }
 
 template <typename L>
-inline void CloseRun(ShowdownState<typename L::V>& st, int taken, typename L::V sum, int length) {
+inline void CloseRun(ShowdownState<L>& st, int taken, typename L::V sum, int length) {
     if (taken > 0) {
         st.records[st.recordCount++] = {sum, static_cast<uint16_t>(taken),
                                         static_cast<uint16_t>(length)};
@@ -239,13 +239,11 @@ inline void CloseRun(ShowdownState<typename L::V>& st, int taken, typename L::V 
 // Second sweep; emit(h, value, taken) writes hand h's showdown value (taken: h lies in a record
 // with taken hands).
 template <typename L, typename Emit>
-inline void ShowdownSecondSweep(ShowdownState<typename L::V>& st, const uint8_t* pairs,
-                                Emit&& emit) {
-    using V = typename L::V;
+inline void ShowdownSecondSweep(ShowdownState<L>& st, const uint8_t* pairs, Emit&& emit) {
     int h = 0;
     int live = 0;
     for (int r = 0; r < st.recordCount; ++r) {
-        const SweepRecord<V>& rec = st.records[r];
+        const SweepRecord<L>& rec = st.records[r];
         const int end = h + rec.covered;
         if (rec.taken == 0) {
             for (; h < end; ++h) {
@@ -275,10 +273,10 @@ inline void ShowdownSecondSweep(ShowdownState<typename L::V>& st, const uint8_t*
     }
 }
 
-template <typename V>
-inline void ResetState(ShowdownState<V>& st, V zero) {
-    for (V& c : st.card) c = zero;
-    st.total = zero;
+template <typename L>
+inline void ResetState(ShowdownState<L>& st) {
+    for (typename L::V& c : st.card) c = L::zero();
+    st.total = L::zero();
     st.liveCount = 0;
     st.recordCount = 0;
     st.deadOpen = false;
@@ -298,8 +296,8 @@ void ShowdownBatch(float* const* out, const float* const* reach, int32_t n, cons
     if (n > kMaxRiverHands) CapacityFailure();
     const V s = ScaleLanes<L, K>(scales);
     const uint16_t* flags = ThreadShowdownMasks();
-    ShowdownState<V> st;
-    ResetState(st, L::zero());
+    ShowdownState<L> st;
+    ResetState(st);
     int start = 0;
     for (int g = 0; start < n; ++g) {
         if (g >= kMaxRiverRuns) CapacityFailure();
@@ -385,8 +383,8 @@ void ShowdownValues(float* out, const float* reach, int32_t n, const int16_t* gr
     }
     if (n > kMaxRiverHands) CapacityFailure();
     const uint16_t* flags = ThreadShowdownMasks();
-    ShowdownState<float> st;
-    ResetState(st, 0.0f);
+    ShowdownState<ScalarLanes> st;
+    ResetState(st);
     int start = 0;
     for (int g = 0; start < n; ++g) {
         if (g >= kMaxRiverRuns) CapacityFailure();
@@ -451,8 +449,8 @@ void TwoTerminalValues(float* outShowdown, float* outFold, const float* reach, i
     if (n > kMaxRiverHands) CapacityFailure();
     const uint16_t* flags = ThreadShowdownMasks();
     // The first sweep runs on unscaled reach; the card sums are scaled per child afterwards.
-    ShowdownState<float> st;
-    ResetState(st, 0.0f);
+    ShowdownState<ScalarLanes> st;
+    ResetState(st);
     auto take = [&](int j, float& plain) {
         const float r = reach[j];
         const int a = pairs[2 * j];
@@ -533,8 +531,8 @@ void TwoTerminalValuesWeighted(float* outShowdown, float* outFold, const float* 
     assert(reachShowdown != nullptr && reachFold != nullptr);
     if (n > kMaxRiverHands) CapacityFailure();
     const uint16_t* flags = ThreadShowdownMasks();
-    ShowdownState<float> st;
-    ResetState(st, 0.0f);
+    ShowdownState<ScalarLanes> st;
+    ResetState(st);
     float foldCard[52] = {};
     float foldTotal = 0.0f;
     int start = 0;

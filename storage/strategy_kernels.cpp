@@ -8,11 +8,11 @@
 
 #include "utilities/services.h"
 
-// GCC 12 reports the deliberately undefined start value inside the 512-bit conversion
-// intrinsics as maybe-uninitialized.
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-
 namespace {
+
+// The zero-masked AVX-512 forms with every lane on: the plain forms start from an undefined
+// vector, which GCC 12 reports as maybe-uninitialized.
+constexpr __mmask16 kAllLanes = 0xFFFF;
 
 constexpr double kCountCeiling = 2147483647.0;
 
@@ -23,8 +23,9 @@ inline __m256 Load16AsFloat(const uint16_t* p) {
 
 __attribute__((target("avx512f,avx512bw,avx512vl"))) inline __m512 Load16AsFloatWide(
     const uint16_t* p) {
-    return _mm512_cvtepi32_ps(
-        _mm512_cvtepu16_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p))));
+    return _mm512_maskz_cvtepi32_ps(
+        kAllLanes, _mm512_maskz_cvtepu16_epi32(
+                       kAllLanes, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p))));
 }
 
 // Below 2^24 a count is exact in float and the sum is taken in float, the fused
@@ -127,10 +128,12 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) void TwoActionProbabilities
     const __m512 zero = _mm512_setzero_ps(), one = _mm512_set1_ps(1.0f);
     const __m512 d0 = _mm512_set1_ps(defaults[0]);
     for (; i + 16 <= n; i += 16) {
-        const __m512 va = _mm512_cvtepi32_ps(
-            _mm512_cvtepu16_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + i))));
-        const __m512 vb = _mm512_cvtepi32_ps(
-            _mm512_cvtepu16_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + i))));
+        const __m512 va = _mm512_maskz_cvtepi32_ps(
+            kAllLanes, _mm512_maskz_cvtepu16_epi32(
+                           kAllLanes, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + i))));
+        const __m512 vb = _mm512_maskz_cvtepi32_ps(
+            kAllLanes, _mm512_maskz_cvtepu16_epi32(
+                           kAllLanes, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + i))));
         const __m512 s = _mm512_add_ps(va, vb);
         const __mmask16 ok = _mm512_cmp_ps_mask(s, zero, _CMP_GT_OQ);
         const __m512 p = _mm512_mask_blend_ps(ok, d0, _mm512_div_ps(va, s));

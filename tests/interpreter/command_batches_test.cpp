@@ -245,7 +245,7 @@ TEST(CommandBatches, EchoLinesStayWholeWhileTheSolverPrints) {
     for (int i = 0; i < kRounds; ++i) {
         commands.push_back("go 1 steps");
         commands.insert(commands.end(), kLong, longLine);
-        commands.push_back("load_script wait.txt");
+        commands.emplace_back("load_script wait.txt");
     }
     for (Source source : {Source::Options, Source::Script, Source::Stdin}) {
         const BoundedRun run = feed(commands, source, "echo.txt", {"-o"});

@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <iterator>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -198,10 +197,10 @@ LevelRun SolveAtLevel(int level) {
     }
     LevelRun run;
     const Lines lines = run_script(s, nullptr, "-v");
-    const std::regex peak(R"(\[cpu time .*\| peak working set ([0-9]+) MB\])");
-    std::smatch m;
+    const std::string peak = R"(\[cpu time .*\| peak working set ([0-9]+) MB\])";
+    std::vector<std::string> m;
     for (const std::string& line : lines)
-        if (std::regex_match(line, m, peak)) run.peakMb = std::stoi(m[1]);
+        if (session::match_pattern(line, peak, true, &m)) run.peakMb = std::stoi(m[1]);
     for (const Lines& section : sections(lines))
         for (const std::string& line : section)
             if (line.rfind("Exploitable for:", 0) == 0)

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <poll.h>
+#include <regex.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -159,6 +160,26 @@ inline int high_rank(CardMask m) {
 }
 inline int low_rank(CardMask m) {
     return std::min(CardRank(LowestCard(m)), CardRank(HighestCard(m)));
+}
+
+// POSIX extended expressions: g++ 12 reports false maybe-uninitialized warnings inside
+// std::regex at the sanitizer build's optimisation level. Whether `pattern` matches all of
+// `text` (`whole`) or some part of it; *groups gets the captures, [0] the whole match.
+inline bool match_pattern(const std::string& text, const std::string& pattern, bool whole,
+                          std::vector<std::string>* groups = nullptr) {
+    regex_t re;
+    if (regcomp(&re, pattern.c_str(), REG_EXTENDED) != 0) return false;
+    std::vector<regmatch_t> m(re.re_nsub + 1);
+    const bool found = regexec(&re, text.c_str(), m.size(), m.data(), 0) == 0 &&
+                       (!whole || (m[0].rm_so == 0 && size_t(m[0].rm_eo) == text.size()));
+    regfree(&re);
+    if (found && groups != nullptr) {
+        groups->clear();
+        for (const regmatch_t& g : m)
+            groups->push_back(g.rm_so < 0 ? std::string()
+                                          : text.substr(g.rm_so, g.rm_eo - g.rm_so));
+    }
+    return found;
 }
 
 }  // namespace session

@@ -613,9 +613,10 @@ void DamageEveryField(const FieldFile& f) {
             if (reply == "load_tree ok!\n") {
                 EXPECT_EQ(Cmd("is_tree_present"), "true\n");
                 Cmd("show_strategy r:0");
-                if (std::string(field.what) == "level")
+                if (std::string(field.what) == "level") {
                     EXPECT_EQ(Cmd("get_actual_compression"),
                               "compression " + std::to_string(static_cast<int32_t>(form)) + "\n");
+                }
                 continue;
             }
             ASSERT_EQ(reply.rfind("ERROR: load_tree ", 0), 0u) << reply;

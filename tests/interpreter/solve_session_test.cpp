@@ -10,11 +10,12 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "program_session.h"
 
 namespace {
 
@@ -133,15 +134,15 @@ TEST(SolveSession, AccuracyTargetAndProgressBlocks) {
     EXPECT_NE(run.out.find("SOLVER: stopped (required accuracy reached)"), std::string::npos)
         << run.out;
     // Each progress block: the summary lines in order, then the verbose cpu line.
-    const std::regex block(
+    const std::string block(
         "SOLVER:\nrunning time: [0-9.]+\nEV OOP: -?[0-9.]+\nEV IP: -?[0-9.]+\nOOP's MES: "
         "-?[0-9.]+\nIP's MES: -?[0-9.]+\nExploitable for: -?[0-9.]+\nEND\n\\[cpu time [0-9.]+s "
         "\\| peak working set [0-9]+ MB\\]\n");
-    EXPECT_TRUE(std::regex_search(run.out, block)) << run.out;
+    EXPECT_TRUE(session::match_pattern(run.out, block, false)) << run.out;
     // calc_results: its exploitability is at or below the target of 0.2.
-    std::smatch m;
+    std::vector<std::string> m;
     const std::string tail = run.out.substr(run.out.rfind("EV OOP"));
-    ASSERT_TRUE(std::regex_search(tail, m, std::regex("Exploitable for: (-?[0-9.]+)")));
+    ASSERT_TRUE(session::match_pattern(tail, "Exploitable for: (-?[0-9.]+)", false, &m));
     EXPECT_LE(std::stod(m[1]), 0.2 + 1e-3);
     EXPECT_NE(run.out.find("[go "), std::string::npos);
 }
@@ -165,7 +166,7 @@ TEST(SolveSession, StopTimeoutAndRefusalsWhileSolving) {
     EXPECT_NE(run.out.find("ERROR: cut_line Can't do that when solver is running"),
               std::string::npos);
     // calc_results during the solve: finite figures.
-    EXPECT_TRUE(std::regex_search(run.out, std::regex("Exploitable for: [0-9]+\\.[0-9]{3}\n")));
+    EXPECT_TRUE(session::match_pattern(run.out, "Exploitable for: [0-9]+\\.[0-9]{3}\n", false));
     EXPECT_LT(seconds, 20.0);
 }
 
@@ -229,8 +230,12 @@ TEST(SolveSession, GoRepliesBeforeTheSolverPrints) {
     std::string previous;
     std::istringstream lines(run.out);
     for (std::string line; std::getline(lines, line); previous = line) {
-        if (line == "SOLVER: started") EXPECT_EQ(previous, "go ok!") << run.out;
-        if (line == "go ok!") EXPECT_EQ(previous.rfind("[go ", 0), 0u) << run.out;
+        if (line == "SOLVER: started") {
+            EXPECT_EQ(previous, "go ok!") << run.out;
+        }
+        if (line == "go ok!") {
+            EXPECT_EQ(previous.rfind("[go ", 0), 0u) << run.out;
+        }
     }
 }
 
@@ -247,8 +252,12 @@ TEST(SolveSession, HundredRestartsKeepStartedAndStoppedPaired) {
     int open = 0;
     std::istringstream lines(run.out);
     for (std::string line; std::getline(lines, line);) {
-        if (line == "SOLVER: started") EXPECT_EQ(open++, 0);
-        if (line.rfind("SOLVER: stopped", 0) == 0) EXPECT_EQ(--open, 0);
+        if (line == "SOLVER: started") {
+            EXPECT_EQ(open++, 0);
+        }
+        if (line.rfind("SOLVER: stopped", 0) == 0) {
+            EXPECT_EQ(--open, 0);
+        }
     }
 }
 

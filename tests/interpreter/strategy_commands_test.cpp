@@ -631,7 +631,9 @@ TEST(SimdLevels, LongTurnAndFlopSpotsAgreeAtLevelsOneAndEight) {
         for (size_t k = 0; k < results.size(); ++k) {
             const std::vector<double> a = numbers(results[k].substr(results[k].find(':') + 1));
             const std::vector<double> b = numbers(out[1][1][k].substr(out[1][1][k].find(':') + 1));
-            if (!a.empty()) EXPECT_NEAR(a[0], b[0], 0.0005 * 100) << results[k];
+            if (!a.empty()) {
+                EXPECT_NEAR(a[0], b[0], 0.0005 * 100) << results[k];
+            }
         }
         const auto rows1 = strategy(out[0][2]), rows8 = strategy(out[1][2]);
         ASSERT_EQ(rows1.size(), 2u) << river;

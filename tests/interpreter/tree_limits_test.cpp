@@ -45,7 +45,10 @@ std::string RiverSpot() {
 // One line of raises 1, 2, ..., actions.
 std::string RaiseLine(int actions) {
     std::string line = "add_line";
-    for (int a = 1; a <= actions; ++a) line += " " + std::to_string(a);
+    for (int a = 1; a <= actions; ++a) {
+        line += ' ';
+        line += std::to_string(a);
+    }
     return line + "\n";
 }
 

@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -16,6 +15,7 @@
 #include "cards/hand_evaluator.h"
 #include "interpreter/combo_order.h"
 #include "interpreter/command_table.h"
+#include "program_session.h"
 
 namespace {
 
@@ -97,7 +97,7 @@ TEST(UtilityCommands, Redirection) {
                  "is_ready\nsleep 4\n";
     input += "wait_for_solver\nstdoutback\n";
     console = RunIn(s.dir, input);
-    const std::regex whole(
+    const std::string whole(
         "stdoutredi ok!|stdoutredi_append ok!|is_ready ok!|stdoutback ok!|go ok!|END|"
         "SOLVER:( started| stopped \\(.*\\))?|running time: [0-9.]+|"
         "(EV (OOP|IP)|(OOP|IP)'s MES|Exploitable for): -?[0-9.]+|[a-z_]+ ok!");
@@ -107,7 +107,7 @@ TEST(UtilityCommands, Redirection) {
         ASSERT_TRUE(text.empty() || text.back() == '\n');
         std::istringstream in(text);
         for (std::string line; std::getline(in, line);) {
-            EXPECT_TRUE(std::regex_match(line, whole)) << "[" << line << "]";
+            EXPECT_TRUE(session::match_pattern(line, whole, true)) << "[" << line << "]";
             stopped += line.rfind("SOLVER: stopped", 0) == 0;
             ready += line == "is_ready ok!";
         }
@@ -168,10 +168,9 @@ TEST(UtilityCommands, ReadmeDocumentsEveryCommandWord) {
     for (int i = 0; i < count; ++i) words.insert(table[i].word);
     std::set<std::string> readme;
     std::istringstream in(ReadText(NLHE_TEST_DATA_DIR "/../README.md"));
-    const std::regex heading("#### `([a-z0-9_]+)`.*");
     for (std::string line; std::getline(in, line);) {
-        std::smatch m;
-        if (!std::regex_match(line, m, heading)) continue;
+        std::vector<std::string> m;
+        if (!session::match_pattern(line, "#### `([a-z0-9_]+)`.*", true, &m)) continue;
         EXPECT_TRUE(readme.insert(m[1]).second) << "documented twice: " << m[1];
     }
     std::set<std::string> all(kHelpWords.begin(), kHelpWords.end());

@@ -213,7 +213,7 @@ TEST_F(LongFlopSolve, FreshEvaluationMatchesTheReferenceWithAndWithoutIsomorphis
         if (m & board) continue;
         const int a = CardRank(HighestCard(m)), b = CardRank(LowestCard(m));
         const int hi = std::max(a, b), lo = std::min(a, b);
-        if ((hi == 10 && lo == 9) || hi == lo && (hi == 12 || hi == 8)) r0[c] = 0.3 + 0.05 * hi;
+        if ((hi == 10 && lo == 9) || (hi == lo && (hi == 12 || hi == 8))) r0[c] = 0.3 + 0.05 * hi;
         if ((hi == lo && (hi == 11 || hi == 5)) || (hi == 4 && lo == 3)) r1[c] = 0.9 - 0.04 * lo;
     }
     ReferenceCfr ref(ToReference(board, lines, r0, r1), 1.5, 262143.0);

@@ -293,7 +293,9 @@ TEST_P(ForgottenStreets, ForgetQueryRebuildAndStart) {
         }
     }
     EXPECT_EQ(libsubgame_start_solver(1, 1), 0);
-    if (c.street == 2) EXPECT_EQ(libsubgame_forget_street(3), kStreetTurnsForgotten);
+    if (c.street == 2) {
+        EXPECT_EQ(libsubgame_forget_street(3), kStreetTurnsForgotten);
+    }
 
     // The root with the most reach: the first query re-solves it once, a second does not.
     size_t best = 0;
@@ -320,8 +322,9 @@ TEST_P(ForgottenStreets, ForgetQueryRebuildAndStart) {
     EXPECT_EQ(ValueRows(tree), values);
     EXPECT_EQ(NodeStrategy(index, cards.turn, cards.river), first);
     // An isomorphic card reads the same canonical rows, in other suits.
-    if (cards.otherTurn >= 0)
+    if (cards.otherTurn >= 0) {
         EXPECT_EQ(Sorted(NodeStrategy(index, cards.otherTurn, cards.otherRiver)), Sorted(first));
+    }
     EXPECT_EQ(ResolveCount(), resolves + 1);
     EXPECT_EQ(ResolveIterationCount(), iterations + ran);
 
@@ -384,7 +387,9 @@ TEST_P(ForgottenStreets, DoneBitsFollowTheStorages) {
     EXPECT_EQ(tree->forgottenStreet, -1);
     ASSERT_TRUE(CheckTreeStorageReady(tree));
     for (const TreeNode& node : tree->nodes)
-        if (node.kind == 0) EXPECT_TRUE(node.regrets && node.resident);
+        if (node.kind == 0) {
+            EXPECT_TRUE(node.regrets && node.resident);
+        }
     EXPECT_GT(StreetStorageValues(tree, 3), 0u);
     for (TreeNode& node : tree->nodes)
         for (int32_t r = 0; r < node.nodeDataCount; ++r)
@@ -558,10 +563,11 @@ TEST_F(LockedLine, NegligibleAndZeroReach) {
             EXPECT_EQ(d.rowOneAbsent, 1) << share;
             float sum = 0.0f;
             for (float v : old[i]) sum += v;
-            if (sum > 1e-7f)
+            if (sum > 1e-7f) {
                 for (size_t h = 0; h < old[i].size(); ++h)
                     EXPECT_NEAR(d.rows[0].data[h], old[i][h] * (200.0f / sum),
                                 1e-5f * (1.0f + std::fabs(d.rows[0].data[h])));
+            }
         }
         const RealRunout cards = QueryCards(tree, roots[0], 0);
         const int32_t index = static_cast<int32_t>(roots[0].node - tree->nodes.data());

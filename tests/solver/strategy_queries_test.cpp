@@ -249,8 +249,9 @@ TEST_F(StrategyQueryTest, QueriesAndEditsWhileTheSolverRuns) {
                     const std::vector<double>& range =
                         g_solvedTree->ranges[g_solvedTree->nodes[node].player];
                     for (int c = 0; c < kComboCount; ++c)
-                        if (range[c] != 0.0 && (ComboMask(c) & Dead(at)) == 0)
+                        if (range[c] != 0.0 && (ComboMask(c) & Dead(at)) == 0) {
                             ASSERT_NEAR(all[c] + all[kComboCount + c], 1.0, 1e-5) << node;
+                        }
                 }
                 std::vector<double> locked(kComboCount, 0.0);
                 ASSERT_EQ(libsubgame_get_locked_combos(node, at.turn, at.river, locked.data()),
@@ -588,13 +589,15 @@ TEST_F(StrategyQueryTest, HugeStrategyWeightsAreRefusedOnFloatRegrets) {
         std::vector<double> p = Query(node, 0, at);
         const std::vector<double>& range = g_solvedTree->ranges[1];
         for (int c = 0; c < kComboCount; ++c)
-            if (range[c] != 0.0 && (ComboMask(c) & Dead(at)) == 0)
+            if (range[c] != 0.0 && (ComboMask(c) & Dead(at)) == 0) {
                 ASSERT_NEAR(p[c], 0.5, 1e-6) << node << " " << c;
+            }
         ASSERT_EQ(libsubgame_set_strategy(node, 1, at.turn, at.river, one.data()), kEditDone);
         p = Query(node, 0, at);
         for (int c = 0; c < kComboCount; ++c)
-            if (range[c] != 0.0 && (ComboMask(c) & Dead(at)) == 0)
+            if (range[c] != 0.0 && (ComboMask(c) & Dead(at)) == 0) {
                 ASSERT_NEAR(p[c], 1.0, 1e-6) << node << " " << c;
+            }
     }
 }
 

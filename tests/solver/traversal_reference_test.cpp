@@ -177,7 +177,9 @@ TEST_P(LongTraversalReference, RiverRootConvergesWithTheReference) {
             double r0[2], r1[2];
             const double product = CalcBestResponse(g_solvedTree, r0, r1, kModeEvaluate).exploitability;
             const double reference = ref.Evaluate().exploitability;
-            if (t <= 100) EXPECT_NEAR(product, reference, 0.01 * std::fabs(reference)) << t;
+            if (t <= 100) {
+                EXPECT_NEAR(product, reference, 0.01 * std::fabs(reference)) << t;
+            }
             if (t == 100) {
                 // Averaging began at t = 61: the weighted sums agree too.
                 RowDiff regrets, sums;

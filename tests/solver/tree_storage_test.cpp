@@ -100,7 +100,9 @@ TEST_F(TreeStorageTest, ClassesByRootStreetAndLevel) {
                     for (int w = 0; w < 2; ++w) {
                         auto* c = dynamic_cast<const CompressedRiverStorage*>(
                             w ? n.strategySums : n.regrets);
-                        if (c) EXPECT_EQ(c->kind(), pair[w]);
+                        if (c) {
+                            EXPECT_EQ(c->kind(), pair[w]);
+                        }
                     }
                 }
             }

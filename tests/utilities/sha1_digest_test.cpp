@@ -45,7 +45,8 @@ TEST(Sha1Digest, AgreesWithSha1sum) {
         for (char& c : bytes) c = static_cast<char>(rng());
         messages.push_back(bytes);
         WriteFile(dir.file(std::to_string(length)), bytes);
-        names += " " + std::to_string(length);
+        names += ' ';
+        names += std::to_string(length);
     }
     std::string big(5 * 1024 * 1024 + 37, '\0');
     for (char& c : big) c = static_cast<char>(rng());
