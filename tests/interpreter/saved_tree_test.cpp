@@ -504,6 +504,39 @@ TEST(SavedTree, RowsBrokenOffMidNodeLeaveNothingBehind) {
     EXPECT_EQ(out[2], "is_ready ok!");
 }
 
+// The numbers inside the rows carry no checksum: 64 bytes inverted inside the raw float rows of
+// a golden file's river storages load, and the program answers with what they now hold (the
+// undamaged files give EV OOP 56.250).
+TEST(SavedTree, ChangedRowBytesLoadAndAnswer) {
+    struct Case {
+        const char* file;
+        long offset;  // from the start, or from the end when negative
+        const char* ev;
+    };
+    const Case cases[] = {
+        // Versions 1 and 3 end with the storages (43274 bytes), version 5 has its coded value
+        // rows after them.
+        {"river_v1.qx7", -20000, "EV OOP: 1561462.875"},
+        {"river_v3.qx7", -20000, "EV OOP: 1561462.875"},
+        {"river_v5.qx7", 40000, "EV OOP: 2910067.750"},
+    };
+    const std::string path = TempPath();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        std::ifstream in(std::string(NLHE_TEST_DATA_DIR) + "/saved_trees/" + c.file,
+                         std::ios::binary);
+        Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const long at = c.offset < 0 ? static_cast<long>(bytes.size()) + c.offset : c.offset;
+        for (long i = at; i < at + 64; ++i) bytes[static_cast<size_t>(i)] ^= 0xFF;
+        saved_tree::WriteFile(path, bytes);
+        const session::Lines out = session::run_script("load_tree " + path + "\ncalc_results\n");
+        ASSERT_GE(out.size(), 3u);
+        EXPECT_EQ(out[1], "load_tree ok!");
+        EXPECT_EQ(out[2], c.ev);
+    }
+    std::remove(path.c_str());
+}
+
 }  // namespace
 
 namespace {

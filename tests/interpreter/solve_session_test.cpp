@@ -147,6 +147,28 @@ TEST(SolveSession, AccuracyTargetAndProgressBlocks) {
     EXPECT_NE(run.out.find("[go "), std::string::npos);
 }
 
+// Budgets whose stop is not the one their words suggest: the 9000-iteration cap ends a larger
+// step budget as a stop request, and seconds are read as a whole number, so 0.2 is 0, no limit
+// (the turn spot runs past it until the stop that follows).
+TEST(SolveSession, BudgetsTheCapOrTheWholeNumberOverrule) {
+    struct Case {
+        std::string spot;
+        const char* commands;
+    };
+    const Case cases[] = {
+        {RiverSpot(), "go 10000 steps\nwait_for_solver\n"},
+        {TurnSpot(), "go 0.2 seconds\nsleep 1500\nstop\nwait_for_solver\n"},
+        {TurnSpot(), "go 0 seconds\nsleep 1500\nstop\nwait_for_solver\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.commands);
+        const Session run = RunProgram(c.spot + c.commands);
+        SKIP_WITHOUT_STORAGES(run.out);
+        EXPECT_EQ(Count(run.out, "SOLVER: stopped ("), 1) << run.out;
+        EXPECT_EQ(Count(run.out, "SOLVER: stopped (requested)\n"), 1) << run.out;
+    }
+}
+
 TEST(SolveSession, StopTimeoutAndRefusalsWhileSolving) {
     const auto start = std::chrono::steady_clock::now();
     const Session run = RunProgram(TurnSpot() +
