@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
@@ -313,6 +314,80 @@ TEST(FseBlock, BlocksMatchIndependentlyComputedBytes) {
         EXPECT_EQ(back, c.src) << c.name;
     }
     EXPECT_GT(FSE_secondMethodCount(), secondBefore);
+}
+
+// Counts that take the two rare steps of the second normalisation method; the expected tables
+// are worked out by hand from its steps.
+TEST(FseBlock, SecondNormalisationStepsGiveTheirTables) {
+    struct Case {
+        const char* name;
+        std::vector<unsigned> count;
+        unsigned tableLog;
+        std::vector<short> norm;
+        bool codable;  // FSE_compress codes the block itself
+    };
+    std::vector<unsigned> raised(13, 1), handedOut(22, 1);
+    raised.insert(raised.end(), {12, 70, 70});
+    std::vector<short> raisedNorm(13, -1), handedOutNorm(22, 1);
+    raisedNorm.insert(raisedNorm.end(), {1, 9, 9});
+    handedOutNorm[0] = 11;
+    const Case cases[] = {
+        // Total 165, 32 cells. First method: thirteen -1 (165 >> 5 = 5), 12 gives 2 (2.33),
+        // each 70 gives 13 (13.58): 41 cells, 9 too many, at least 13 >> 1, so the second
+        // method. lowOne = 495 >> 6 = 7 leaves 12, 70, 70 pending with 152 over 19 cells;
+        // 152 / 19 = 8 > 7 raises lowOne to 456 / 38 = 12, so 12 takes one cell and the two
+        // 70s share the 18 left. Without the raise 12 would get 2, and the 70s 9 and 8.
+        {"lowOne raised", raised, 5, raisedNorm, true},
+        // 22 symbols once each in 32 cells: 32 / 22 = 1.45 rounds up to 2 each, 12 too many.
+        // lowOne = 66 >> 6 = 1 gives every symbol one cell; the ten left go to the first of
+        // the largest counts.
+        {"every symbol handed out", handedOut, 5, handedOutNorm, false},
+    };
+    std::mt19937_64 rng(9);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const unsigned maxSymbol = static_cast<unsigned>(c.count.size() - 1);
+        std::vector<uint8_t> src;
+        for (unsigned s = 0; s <= maxSymbol; s++) src.insert(src.end(), c.count[s], s);
+        std::shuffle(src.begin(), src.end(), rng);
+
+        const uint64_t secondBefore = FSE_secondMethodCount();
+        short norm[256];
+        ASSERT_EQ(FSE_normalizeCount(norm, c.tableLog, c.count.data(), src.size(), maxSymbol),
+                  c.tableLog);
+        EXPECT_EQ(FSE_secondMethodCount(), secondBefore + 1);
+        EXPECT_EQ(std::vector<short>(norm, norm + maxSymbol + 1), c.norm);
+
+        // The table codes and decodes its source through its own header.
+        uint8_t block[1024];
+        const size_t header = FSE_writeNCount(block, sizeof block, norm, maxSymbol, c.tableLog);
+        ASSERT_FALSE(FSE_isError(header));
+        short readNorm[256];
+        unsigned readMax = 255, readLog = 0;
+        ASSERT_EQ(FSE_readNCount(readNorm, &readMax, &readLog, block, sizeof block), header);
+        ASSERT_EQ(readLog, c.tableLog);
+        EXPECT_EQ(std::vector<short>(readNorm, readNorm + readMax + 1), c.norm);
+        FSE_CTable ct;
+        ASSERT_EQ(FSE_buildCTable(&ct, norm, maxSymbol, c.tableLog), 0u);
+        const size_t stream = FSE_compress_usingCTable(block + header, sizeof block - header,
+                                                       src.data(), src.size(), &ct);
+        ASSERT_GT(stream, 0u);
+        FSE_DTable dt;
+        ASSERT_EQ(FSE_buildDTable(&dt, readNorm, readMax, readLog), 0u);
+        std::vector<uint8_t> back(src.size());
+        ASSERT_EQ(FSE_decompress_usingDTable(back.data(), back.size(), block + header, stream, &dt),
+                  src.size());
+        EXPECT_EQ(back, src);
+
+        if (!c.codable) continue;
+        size_t r;
+        const std::vector<uint8_t> coded = compress(src, &r);
+        ASSERT_GE(r, 2u);
+        ASSERT_EQ(FSE_readNCount(readNorm, &readMax, &readLog, coded.data(), r), header);
+        EXPECT_EQ(std::vector<short>(readNorm, readNorm + readMax + 1), c.norm);
+        ASSERT_EQ(FSE_decompress(back.data(), back.size(), coded.data(), r), src.size());
+        EXPECT_EQ(back, src);
+    }
 }
 
 }  // namespace
