@@ -42,7 +42,6 @@ struct SweepRecord {
 
 struct ScalarLanes {
     using V = float;
-    static constexpr int kLanes = 1;
     static V zero() { return 0.0f; }
     static V fma(V a, V b, V c) { return std::fmaf(a, b, c); }
     static V fnma(V a, V b, V c) { return std::fmaf(-a, b, c); }

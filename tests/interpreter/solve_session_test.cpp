@@ -19,8 +19,6 @@
 
 namespace {
 
-const char* const kRanks = "23456789TJQKA";
-
 // "set_range <player>" with 1326 weights in the canonical order (card hi then lo, numbered
 // 4 * rank + suit): 1 for the hand classes `wanted` accepts, else 0.
 std::string RangeLine(const char* player, const std::function<bool(int, int, bool)>& wanted) {
