@@ -425,6 +425,24 @@ TEST(PayoffKernels, TwoTerminalMatchesSeparateCalls) {
                       1e30f);
     EXPECT_EQ(a, zero);
     EXPECT_EQ(b, zero);
+    // Only one of the two rows zero: the other terminal is still valued. The flags come from
+    // the root reach, which covers both rows.
+    std::vector<float> some = RandomReach(rng, l.n(), 0.3);
+    some[0] = 0.5f;
+    SetFlags(l, some);
+    for (const bool showdownZero : {true, false}) {
+        const std::vector<float>& rs = showdownZero ? zero : some;
+        const std::vector<float>& rf = showdownZero ? some : zero;
+        std::vector<float> wantS(l.n()), wantF(l.n());
+        TwoTerminalValuesWeighted(a.data(), b.data(), rs.data(), rf.data(), l.n(), l.runs.data(),
+                                  l.pairs.data(), 2.0f, -1.0f);
+        ShowdownValues(wantS.data(), rs.data(), l.n(), l.runs.data(), l.pairs.data(), 2.0f);
+        FoldValues(wantF.data(), rf.data(), l.n(), l.pairs.data(), -1.0f);
+        for (int i = 0; i < l.n(); ++i) {
+            ASSERT_NEAR(a[i], wantS[i], 1e-4) << showdownZero << " " << i;
+            ASSERT_NEAR(b[i], wantF[i], 1e-4) << showdownZero << " " << i;
+        }
+    }
 }
 
 }  // namespace
