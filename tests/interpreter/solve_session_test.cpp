@@ -145,25 +145,34 @@ TEST(SolveSession, AccuracyTargetAndProgressBlocks) {
     EXPECT_NE(run.out.find("[go "), std::string::npos);
 }
 
-// Budgets whose stop is not the one their words suggest: the 9000-iteration cap ends a larger
-// step budget as a stop request, and seconds are read as a whole number, so 0.2 is 0, no limit
-// (the turn spot runs past it until the stop that follows).
+// Stops that are not the ones the words suggest: the 9000-iteration cap ends a larger step
+// budget as a stop request, and seconds are read as a whole number, so 0.2 is 0, no limit (the
+// turn spot runs past it until the stop that follows). OOP's first decision is locked at its
+// even start, which keeps the exploitability above the default target of 0; a spot solved
+// exactly (checked down) meets that target at the first check.
 TEST(SolveSession, BudgetsTheCapOrTheWholeNumberOverrule) {
     struct Case {
         std::string spot;
         const char* commands;
+        const char* reason;
     };
+    const std::string checkedDown =
+        "set_board Td 9d 6h Qc 3s\n" +
+        RangeLine("OOP", [](int, int, bool) { return true; }) + "\n" +
+        RangeLine("IP", [](int, int, bool) { return true; }) + "\nadd_line 0 0\nbuild_tree\n";
     const Case cases[] = {
-        {RiverSpot(), "go 10000 steps\nwait_for_solver\n"},
-        {TurnSpot(), "go 0.2 seconds\nsleep 1500\nstop\nwait_for_solver\n"},
-        {TurnSpot(), "go 0 seconds\nsleep 1500\nstop\nwait_for_solver\n"},
+        {RiverSpot(), "lock_node r:0\ngo 10000 steps\nwait_for_solver\n", "requested"},
+        {TurnSpot(), "go 0.2 seconds\nsleep 1500\nstop\nwait_for_solver\n", "requested"},
+        {TurnSpot(), "go 0 seconds\nsleep 1500\nstop\nwait_for_solver\n", "requested"},
+        {checkedDown, "go\nwait_for_solver\n", "required accuracy reached"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.commands);
         const Session run = RunProgram(c.spot + c.commands);
         SKIP_WITHOUT_STORAGES(run.out);
         EXPECT_EQ(Count(run.out, "SOLVER: stopped ("), 1) << run.out;
-        EXPECT_EQ(Count(run.out, "SOLVER: stopped (requested)\n"), 1) << run.out;
+        EXPECT_EQ(Count(run.out, std::string("SOLVER: stopped (") + c.reason + ")\n"), 1)
+            << run.out;
     }
 }
 
