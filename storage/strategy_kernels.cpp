@@ -128,12 +128,8 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) void TwoActionProbabilities
     const __m512 zero = _mm512_setzero_ps(), one = _mm512_set1_ps(1.0f);
     const __m512 d0 = _mm512_set1_ps(defaults[0]);
     for (; i + 16 <= n; i += 16) {
-        const __m512 va = _mm512_maskz_cvtepi32_ps(
-            kAllLanes, _mm512_maskz_cvtepu16_epi32(
-                           kAllLanes, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + i))));
-        const __m512 vb = _mm512_maskz_cvtepi32_ps(
-            kAllLanes, _mm512_maskz_cvtepu16_epi32(
-                           kAllLanes, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + i))));
+        const __m512 va = Load16AsFloatWide(a + i);
+        const __m512 vb = Load16AsFloatWide(b + i);
         const __m512 s = _mm512_add_ps(va, vb);
         const __mmask16 ok = _mm512_cmp_ps_mask(s, zero, _CMP_GT_OQ);
         const __m512 p = _mm512_mask_blend_ps(ok, d0, _mm512_div_ps(va, s));
