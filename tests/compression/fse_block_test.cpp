@@ -217,13 +217,17 @@ TEST(FseBlock, BadBlocksGiveTheirErrors) {
 }
 
 TEST(FseBlock, CountsThatDoNotFillTheTableAreRefused) {
-    short norm[4] = {20, 10, 0, 1};  // 31 of 32 cells
+    // 31 of 32 cells; and a count below -1, which a signed sum would take for 32 (the header
+    // writer stops at the 10, which fills the table, and never reads it).
+    short norm[4] = {20, 10, 0, 1}, belowMinusOne[4] = {22, 10, -2, 2};
     uint8_t header[64];
     EXPECT_EQ(FSE_writeNCount(header, sizeof header, norm, 3, 5), err(FSE_ERROR_GENERIC));
     FSE_DTable dt;
     FSE_CTable ct;
-    EXPECT_EQ(FSE_buildDTable(&dt, norm, 3, 5), err(FSE_ERROR_GENERIC));
-    EXPECT_EQ(FSE_buildCTable(&ct, norm, 3, 5), err(FSE_ERROR_GENERIC));
+    for (const short* n : {norm, belowMinusOne}) {
+        EXPECT_EQ(FSE_buildDTable(&dt, n, 3, 5), err(FSE_ERROR_GENERIC));
+        EXPECT_EQ(FSE_buildCTable(&ct, n, 3, 5), err(FSE_ERROR_GENERIC));
+    }
     short fits[4] = {20, 10, 0, 2};
     EXPECT_EQ(FSE_buildDTable(&dt, fits, 3, 13), err(FSE_ERROR_tableLog_tooLarge));
     EXPECT_EQ(FSE_buildDTable(&dt, fits, 256, 5), err(FSE_ERROR_maxSymbolValue_tooLarge));
